@@ -1,0 +1,161 @@
+#include "apps/common/event/eventpoll.h"
+
+#include "apps/common/log/log.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+// Shared with the signal handler, which has no object and may only set flags.
+volatile unsigned char timerFlag = 0;
+std::atomic<unsigned int> pendingSignals{0};
+volatile unsigned char terminateFlag = 0;
+
+void onSignal(int signal) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (signal == SIGALRM) {
+        timerFlag = 1;
+    } else {
+        pendingSignals.fetch_or(1u << signal);
+        terminateFlag = 1;
+    }
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+bool readFlag(volatile unsigned char& flag) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool set = flag != 0;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    return set;
+}
+
+bool takeTimerFlag() {
+    if (!readFlag(timerFlag)) return false;
+    timerFlag = 0;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    return true;
+}
+}  // namespace
+
+EventPoll::EventPoll() : epollFd(-1), timer(nullptr), ready{}, readyCount(0), nextEntry(0) {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a signal must interrupt epoll_wait
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGALRM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    epollFd = epoll_create(1);
+    if (epollFd < 0) throw std::runtime_error(std::string("epoll_create: ") + strerror(errno));
+    fcntl(epollFd, F_SETFD, FD_CLOEXEC);
+}
+
+EventPoll::~EventPoll() {
+    close();
+    setTimer(-1);
+}
+
+void EventPoll::add(int fd, Callback* callback, unsigned int events) {
+    if (epollFd < 0) THROW_ERROR("add called on an already closed handle");
+    epoll_event registration{};
+    registration.events = events;
+    registration.data.ptr = callback;
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &registration) < 0) THROW_ERROR_NUMBER("epoll_ctl");
+    registrations[fd] = callback;
+    LOG(DebugMost, "Add new client %i/%p", fd, static_cast<void*>(callback));
+}
+
+void EventPoll::remove(int fd) {
+    if (epollFd < 0) return;
+    if (epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr) < 0) THROW_ERROR_NUMBER("epoll_ctl");
+    auto found = registrations.find(fd);
+    if (found != registrations.end()) {
+        for (int i = nextEntry; i < readyCount; ++i)
+            if (ready[i].data.ptr == found->second) ready[i].events = 0;
+        registrations.erase(found);
+    }
+    LOG(DebugMost, "Remove  client %i", fd);
+}
+
+void EventPoll::setTimer(int milliseconds) {
+    if (milliseconds == -1) {
+        if (timer != nullptr) {
+            timer_delete(timer);
+            timer = nullptr;
+        }
+        return;
+    }
+    if (timer == nullptr) {
+        sigevent notification{};
+        notification.sigev_notify = SIGEV_SIGNAL;
+        notification.sigev_signo = SIGALRM;
+        notification.sigev_value.sival_ptr = this;
+        if (timer_create(CLOCK_MONOTONIC, &notification, &timer) < 0) {
+            timer = nullptr;
+            THROW_ERROR_NUMBER("timer create");
+        }
+    }
+    itimerspec period{};
+    period.it_value.tv_sec = milliseconds / 1000;
+    period.it_value.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
+    period.it_interval = period.it_value;
+    if (timer_settime(timer, 0, &period, nullptr) < 0) THROW_ERROR_NUMBER("timer set");
+}
+
+int EventPoll::wait(int timeoutMs, bool ignoreTermination) {
+    unsigned int signals = pendingSignals.exchange(0);
+    for (int n = 0; n < 32; ++n)
+        if (signals & (1u << n)) LOG(LogLight, "SIG %i: %s", n, strsignal(n));
+    if (!ignoreTermination && readFlag(terminateFlag)) return Terminate;
+    if (epollFd < 0) THROW_ERROR("wait called on an already closed handle");
+
+    readyCount = epoll_wait(epollFd, ready, MAX_EVENTS, timeoutMs);
+    if (readyCount < 0) {
+        readyCount = 0;
+        if (errno != EINTR) THROW_ERROR_NUMBER("epoll_wait");
+        return takeTimerFlag() ? TimerExpired : Interrupted;
+    }
+    if (readyCount == 0) return Timeout;
+
+    // An exception from a callback leaves the pass; the entries after it are dropped.
+    struct PassEnd {
+        EventPoll& poll;
+        ~PassEnd() { poll.readyCount = poll.nextEntry = 0; }
+    } passEnd{*this};
+    for (nextEntry = 0; nextEntry < readyCount;) dispatch(ready[nextEntry++]);
+    return takeTimerFlag() ? TimerExpired : EventsHandled;
+}
+
+void EventPoll::dispatch(epoll_event& entry) {
+    auto* callback = static_cast<Callback*>(entry.data.ptr);
+    if (entry.events == 0) return;  // its descriptor was removed earlier in this pass
+    if (callback == nullptr) {
+        LOG(Warn, "Unhandled event: %08x", entry.events);
+        return;
+    }
+    LOG(DebugAll, "Call    client %p for events %08x", static_cast<void*>(callback), entry.events);
+    if (entry.events & EPOLLHUP)
+        callback->event(Callback::Hangup);
+    else if (entry.events & EPOLLPRI)
+        callback->event(Callback::Urgent);
+    else if (entry.events & EPOLLIN)
+        callback->event(Callback::Readable);
+}
+
+void EventPoll::close() {
+    if (epollFd < 0) return;
+    ::close(epollFd);
+    epollFd = -1;
+    registrations.clear();
+}
+
+bool EventPoll::shouldTerminate() const {
+    return readFlag(terminateFlag);
+}

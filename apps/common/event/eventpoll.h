@@ -1,0 +1,48 @@
+#pragma once
+// The single event loop: epoll readiness dispatched to one callback object per
+// descriptor, termination signals turned into a result code, optional periodic
+// POSIX timer.
+#include <ctime>
+#include <sys/epoll.h>
+#include <unordered_map>
+
+class EventPoll {
+public:
+    class Callback {
+    public:
+        enum EventType { Urgent = 0, Readable = 1, Hangup = 2 };
+        virtual void event(EventType type) = 0;
+
+    protected:
+        ~Callback() = default;
+    };
+
+    enum Result { Interrupted = 0, TimerExpired = 1, Timeout = 2, EventsHandled = 3, Terminate = 4 };
+
+    EventPoll();
+    ~EventPoll();
+    EventPoll(const EventPoll&) = delete;
+    EventPoll& operator=(const EventPoll&) = delete;
+
+    void add(int fd, Callback* callback, unsigned int events);
+    void remove(int fd);
+    void setTimer(int milliseconds);
+    int wait(int timeoutMs, bool ignoreTermination);
+    void close();
+    bool shouldTerminate() const;
+
+private:
+    static constexpr int MAX_EVENTS = 8;
+
+    void dispatch(epoll_event& entry);
+
+    int epollFd;
+    timer_t timer;
+    // Which callback owns each descriptor, so that a removal during a pass can
+    // cancel the later entries of that pass: their callback may be deleted
+    // before they are reached.
+    std::unordered_map<int, Callback*> registrations;
+    epoll_event ready[MAX_EVENTS];
+    int readyCount;
+    int nextEntry;
+};

@@ -116,16 +116,34 @@ Json::State Json::nextChar<Json::Done>(char) {
     return Fail;
 }
 
-namespace {
-using Handler = Json::State (Json::*)(char);
-constexpr Handler HANDLERS[] = {
-    &Json::nextChar<Json::Begin>,      &Json::nextChar<Json::KeyBegin>, &Json::nextChar<Json::Key>,
-    &Json::nextChar<Json::Colon>,      &Json::nextChar<Json::ValueBegin>, &Json::nextChar<Json::Value>,
-    &Json::nextChar<Json::Next>,       &Json::nextChar<Json::Done>,
-};
-}  // namespace
+Json::State Json::handle(State current, char c) {
+    switch (current) {
+    case Begin:
+        return nextChar<Begin>(c);
+    case KeyBegin:
+        return nextChar<KeyBegin>(c);
+    case Key:
+        return nextChar<Key>(c);
+    case Colon:
+        return nextChar<Colon>(c);
+    case ValueBegin:
+        return nextChar<ValueBegin>(c);
+    case Value:
+        return nextChar<Value>(c);
+    case Next:
+        return nextChar<Next>(c);
+    case Done:
+        return nextChar<Done>(c);
+    case Fail:
+        break;
+    }
+    return Fail;
+}
 
-bool Json::parse(const std::string& text) {
+bool Json::parse(const std::string& body) {
+    // Callers parse the text of one of our own entries again; appending would
+    // move it, so read from a copy.
+    std::string const text = body;
     errorPos = -1;
     State current = Begin;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -133,7 +151,7 @@ bool Json::parse(const std::string& text) {
         // Only keys and values may hold whitespace; everywhere else it separates.
         if (current != Key && current != Value && isWhitespace(c)) continue;
         state = current;
-        current = (this->*HANDLERS[current])(c);
+        current = handle(current, c);
         if (state == Value && current != Value) {
             entries.emplace_back(key, ObjectValue{value, valueIsObject});
             key.clear();

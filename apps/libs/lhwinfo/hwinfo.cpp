@@ -3,10 +3,8 @@
 #include "apps/common/constants/constants.h"
 
 namespace {
-constexpr const char* REGISTER_DEVICE = "/dev/mem";
 constexpr unsigned int REGISTER_ADDRESS = 0x020CC068;
 constexpr unsigned int REGISTER_LENGTH = 4;
-constexpr const char* BLOCK_DEVICE = "/dev/mmcblk1";
 constexpr unsigned int BLOCK_OFFSET = 0x100000;
 constexpr unsigned int BLOCK_LENGTH = 0x10000;
 

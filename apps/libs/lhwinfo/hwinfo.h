@@ -10,6 +10,8 @@
 class HwInfo {
 public:
     static constexpr unsigned int MMC_BLOCK_VERSION = 5;
+    static constexpr const char* REGISTER_DEVICE = "/dev/mem";
+    static constexpr const char* BLOCK_DEVICE = "/dev/mmcblk1";
 
     HwInfo();
     // For images of the two devices kept in ordinary files; the offsets are the

@@ -17,6 +17,8 @@ inline bool isRegularFile(const char* path) {
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
 }
 
+inline std::string word(unsigned int value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
 inline std::string fileBytes(const char* path, off_t at, size_t count) {
     std::string bytes(count, '\0');
     int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -38,9 +38,16 @@ unsigned int loadWord(const unsigned char* where) {
 
 void storeWord(unsigned char* where, unsigned int word) { memcpy(where, &word, sizeof word); }
 
+// Int and Bits share their text form: decimal, parsed with std::stoul and
+// read and written through the field's own numeric access.
 unsigned int parseNumber(const char* text) { return static_cast<unsigned int>(std::stoul(text, nullptr, 10)); }
 
-std::string numberText(unsigned int number) { return std::to_string(number); }
+template <class Numeric>
+std::string numberText(const Numeric& field, unsigned char* base, unsigned int position) {
+    unsigned int number;
+    field.value(base, position, number);
+    return std::to_string(number);
+}
 
 // Calls use(field) with the field's numeric class; false for text fields.
 template <class Use>
@@ -59,9 +66,7 @@ bool withNumeric(const PersistentInfo::Base& field, Use use) {
 }  // namespace
 
 void PersistentInfo::Int::value(unsigned char* base, unsigned int position, std::string& text) const {
-    unsigned int number;
-    value(base, position, number);
-    text = numberText(number);
+    text = numberText(*this, base, position);
 }
 
 unsigned int PersistentInfo::Int::setValue(unsigned char* base, unsigned int position, const char* text) const {
@@ -91,9 +96,7 @@ unsigned int PersistentInfo::String::setValue(unsigned char* base, unsigned int 
 }
 
 void PersistentInfo::Bits::value(unsigned char* base, unsigned int position, std::string& text) const {
-    unsigned int number;
-    value(base, position, number);
-    text = numberText(number);
+    text = numberText(*this, base, position);
 }
 
 unsigned int PersistentInfo::Bits::setValue(unsigned char* base, unsigned int position, const char* text) const {

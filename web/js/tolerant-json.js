@@ -83,9 +83,9 @@ class Parser {
       if (isPlainObject(previous) && isPlainObject(item)) Object.assign(previous, item);
       else result[key] = item;
       const next = this.peek();
+      if (next !== ',' && next !== '}') this.fail("Expected ',' or '}'");
       this.pos++;
       if (next === '}') return result;
-      if (next !== ',') this.fail("Expected ',' or '}'");
     }
   }
 
@@ -99,9 +99,9 @@ class Parser {
     for (;;) {
       result.push(this.value());
       const next = this.peek();
+      if (next !== ',' && next !== ']') this.fail("Expected ',' or ']'");
       this.pos++;
       if (next === ']') return result;
-      if (next !== ',') this.fail("Expected ',' or ']'");
     }
   }
 

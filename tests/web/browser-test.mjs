@@ -158,6 +158,12 @@ try {
       async () => (await readTree()).MemCamera.CamClipList0[21].CamClipName.value, value);
   });
 
+  await check('lists inside structures are shown without editors', async () => {
+    const group = await openGroup('MemLens');
+    const editors = await group.locator('table.fields table.elements').locator('input, select').count();
+    if (editors) throw new Error(`${editors} editors for values no write can address`);
+  });
+
   await check('values the service failed to render show their error', async () => {
     const tree = await readTree();
     for (const [memory, variables] of Object.entries(tree)) {

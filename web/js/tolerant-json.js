@@ -11,7 +11,6 @@ export class ParseError extends Error {
   }
 }
 
-const WHITESPACE = new Set([0x20, 0x09, 0x0a, 0x0d]);
 const NUMBER = /-?\d+(?:\.\d+)?(?:[eE][+-]?\d+)?/y;
 const ESCAPES = { '"': '"', '\\': '\\', '/': '/', b: '\b', f: '\f', n: '\n', r: '\r', t: '\t' };
 
@@ -34,7 +33,11 @@ class Parser {
 
   skipWhitespace() {
     const text = this.text;
-    while (this.pos < text.length && WHITESPACE.has(text.charCodeAt(this.pos))) this.pos++;
+    for (;;) {
+      const code = text.charCodeAt(this.pos);
+      if (code !== 0x20 && code !== 0x0a && code !== 0x0d && code !== 0x09) return;
+      this.pos++;
+    }
   }
 
   peek() {

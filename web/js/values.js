@@ -15,6 +15,11 @@ export function kindOf(value) {
   return 'struct';
 }
 
+// A value the service describes (as opposed to a structure, a list or a failure).
+export function isDescription(value) {
+  return !['list', 'struct', 'error', 'unknown'].includes(kindOf(value));
+}
+
 // A buffer is described with the type "string" and its byte count as maximum;
 // a real string has the maximum "0".
 export function isBuffer(desc) {

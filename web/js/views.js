@@ -7,12 +7,16 @@
 import { flash, h, pathOf } from './dom.js';
 import { ValueEditor } from './editors.js';
 import { isWritableField } from './set-body.js';
-import { kindOf, limitsLabel, typeLabel } from './values.js';
+import { isDescription, kindOf, limitsLabel, typeLabel } from './values.js';
 
 const PAGE_SIZE = 20;
 
-// writer is null for values that cannot be addressed by a write (fields of a
-// structure nested in a structure).
+// writer is null for values that cannot be addressed by a write. A write names
+// at most a variable, an element and a field, so only described values at that
+// depth get one: the service would search a structure nested in a field with
+// the outer address and write past it.
+const writerFor = (value, writer) => (isDescription(value) ? writer : null);
+
 export function createView(value, target, writer) {
   switch (kindOf(value)) {
     case 'list': return new ListView(value, target, writer);
@@ -48,9 +52,7 @@ class StructView {
   constructor(value, target, writer) {
     this.fields = new Map();
     const rows = Object.entries(value).map(([field, fieldValue]) => {
-      const fieldTarget = { ...target, field };
-      const nested = target.field !== undefined;
-      const view = createView(fieldValue, fieldTarget, nested ? null : writer);
+      const view = createView(fieldValue, { ...target, field }, writerFor(fieldValue, writer));
       this.fields.set(field, view);
       return h('tr', {},
         h('th', { scope: 'row' }, field),
@@ -115,7 +117,8 @@ class ListView {
       const view = createView(element, target, null);
       return { cells: [view], element: h('tr', {}, h('th', {}, String(index)), h('td', { colspan: this.columns.length }, view.element)) };
     }
-    const cells = this.columns.map((column) => createView(element[column], { ...target, field: column }, this.writer));
+    const cells = this.columns.map((column) =>
+      createView(element[column], { ...target, field: column }, writerFor(element[column], this.writer)));
     return { cells, element: h('tr', { 'data-index': index }, h('th', {}, String(index)), cells.map((cell) => h('td', {}, cell.element))) };
   }
 

@@ -33,7 +33,7 @@ export class ValueEditor {
         spellcheck: 'false',
         onchange: () => this.commit(control.value),
         onkeydown: (event) => {
-          if (event.key === 'Escape') this.show();
+          if (event.key === 'Escape') this.show(true);
         },
       });
     control.disabled = Boolean(readOnlyReason);
@@ -79,6 +79,7 @@ export class ValueEditor {
 
   async commit(typed) {
     clearTimeout(this.confirmTimer);
+    this.shown = typed; // no longer being typed: what comes back may replace it
     const prepared = prepareInput(this.desc, typed);
     if (prepared.error) {
       this.control.classList.add('invalid');

@@ -19,6 +19,7 @@ export class LogPanel {
     this.clear();
     refreshButton.addEventListener('click', () => this.refresh());
     followBox.addEventListener('change', () => {
+      refreshButton.disabled = followBox.checked; // following reads everything new already
       if (followBox.checked) this.follow();
       else this.waiting?.abort();
     });
@@ -51,6 +52,8 @@ export class LogPanel {
   }
 
   async follow() {
+    if (this.following) return; // the loop of an earlier tick is still running
+    this.following = true;
     let delay = 0;
     while (this.followBox.checked) {
       try {
@@ -64,6 +67,7 @@ export class LogPanel {
         await new Promise((resolve) => setTimeout(resolve, delay));
       }
     }
+    this.following = false;
     this.note.textContent = '';
   }
 

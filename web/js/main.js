@@ -20,6 +20,7 @@ const notices = $('notices');
 const logPanel = new LogPanel({
   output: $('log-output'), refreshButton: $('log-refresh'), followBox: $('log-follow'), note: $('log-note'),
 });
+logPanel.refresh();
 new ScreenPanel({ image: $('screen-image'), button: $('screen-capture'), note: $('screen-note') });
 
 $('filter').addEventListener('input', (event) => groups.setFilter(event.target.value));

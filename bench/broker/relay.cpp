@@ -100,40 +100,43 @@ double receive(EventPoll& poll, Counter& counter, uint32_t events, Clock::time_p
     return events / seconds;
 }
 
-double direct(uint32_t events) {
-    int pair[2];
-    socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
+struct SocketPair {
+    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM, 0, fds); }
+    ~SocketPair() {
+        close(fds[0]);
+        close(fds[1]);
+    }
+    int fds[2];
+};
+
+double receivePlain(int fd, uint32_t events, Clock::time_point start) {
     EventPoll poll;
     Counter counter;
-    PlainReceiver receiver(pair[0], counter);
-    poll.add(pair[0], &receiver, EPOLLIN);
-    auto start = Clock::now();
-    std::thread sender(sendAll, pair[1], events);
+    PlainReceiver receiver(fd, counter);
+    poll.add(fd, &receiver, EPOLLIN);
     double rate = receive(poll, counter, events, start);
+    poll.remove(fd);
+    return rate;
+}
+
+double direct(uint32_t events) {
+    SocketPair pair;
+    auto start = Clock::now();
+    std::thread sender(sendAll, pair.fds[1], events);
+    double rate = receivePlain(pair.fds[0], events, start);
     sender.join();
-    poll.remove(pair[0]);
-    close(pair[0]);
-    close(pair[1]);
     return rate;
 }
 
 double idealRelay(uint32_t events) {
-    int in[2], out[2];
-    socketpair(AF_UNIX, SOCK_STREAM, 0, in);
-    socketpair(AF_UNIX, SOCK_STREAM, 0, out);
-    EventPoll poll;
-    Counter counter;
-    PlainReceiver receiver(out[0], counter);
-    poll.add(out[0], &receiver, EPOLLIN);
+    SocketPair in, out;
     auto start = Clock::now();
-    std::thread relay(copyAll, in[0], out[1]);
-    std::thread sender(sendAll, in[1], events);
-    double rate = receive(poll, counter, events, start);
+    std::thread relay(copyAll, in.fds[0], out.fds[1]);
+    std::thread sender(sendAll, in.fds[1], events);
+    double rate = receivePlain(out.fds[0], events, start);
     sender.join();
-    shutdown(in[1], SHUT_WR);
+    shutdown(in.fds[1], SHUT_WR);
     relay.join();
-    poll.remove(out[0]);
-    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     return rate;
 }
 

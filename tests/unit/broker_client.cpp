@@ -52,9 +52,7 @@ std::string bytesOf(std::vector<Notify> const& records) {
 class StandInBroker {
 public:
     StandInBroker() : listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        strcpy(address.sun_path, ServerConnection::SOCKET_PATH);
+        sockaddr_un address = brokerAddress();
         EXPECT_EQ(bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(listen(listenFd, 4), 0);
         gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
@@ -248,35 +246,26 @@ TEST(ServerConnectionGate, AFailedConnectGivesTheGateBack) {
     sem_close(gate);
 }
 
-TEST(ServerConnectionWithBroker, ABurstIsHandledInBatchesOf256) {
-    BrokerProcess process;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
-    receiver.collector.received.clear();
+using ServerConnectionWithBroker = RunningBroker;
 
+TEST_F(ServerConnectionWithBroker, ABurstIsHandledInBatchesOf256) {
     RawClient sender;
     std::vector<Notify> burst(300);
     for (uint32_t i = 0; i < burst.size(); ++i) burst[i] = {6 + i, 0, i};
     ASSERT_TRUE(sender.send(burst));
-    auto& received = receiver.collector.received;
     ASSERT_TRUE(pumpUntil(poll, [&] { return !received.empty(); }));
     EXPECT_EQ(received.size(), 256u);
     poll.wait(int(std::chrono::milliseconds(PATIENCE).count()), true);
     EXPECT_EQ(received, burst);
 }
 
-TEST(ServerConnectionWithBroker, ABrokerThatEndsClosesTheConnectionForGood) {
-    BrokerProcess process;
-    EventPoll poll;
-    Subscriber client(poll);
-    client.subscribeAll(poll, {900, 0, 0});
-
-    EXPECT_EQ(process.stop(), 0);
+TEST_F(ServerConnectionWithBroker, ABrokerThatEndsClosesTheConnectionForGood) {
+    ServerConnection& client = receiver.connection;
+    EXPECT_EQ(broker.stop(), 0);
     EXPECT_FALSE(socketFileExists());
     EXPECT_FALSE(semaphoreExists());
-    ASSERT_TRUE(pumpUntil(poll, [&] { return !client.connection.isConnected(); }));
-    gServerConnection = &client.connection;
+    ASSERT_TRUE(pumpUntil(poll, [&] { return !client.isConnected(); }));
+    gServerConnection = &client;
     try {
         postEvent({918, 0, 0});
         FAIL() << "posting to a closed broker did not raise";

@@ -98,13 +98,18 @@ private:
     pid_t pid;
 };
 
+inline sockaddr_un brokerAddress() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, ServerConnection::SOCKET_PATH);
+    return address;
+}
+
 // A client speaking the wire format directly, through the socket alone.
 class RawClient {
 public:
     RawClient() : fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        strcpy(address.sun_path, ServerConnection::SOCKET_PATH);
+        sockaddr_un address = brokerAddress();
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << strerror(errno);
     }
     ~RawClient() { close(); }
@@ -197,14 +202,26 @@ struct Subscriber {
     explicit Subscriber(EventPoll& poll) : connection(poll) { connection.handler = &collector; }
 
     // Subscribed once its own marker comes back: from then on the broker
-    // relays to it everything sent after that.
+    // relays to it everything sent after that. Starts with nothing received.
     void subscribeAll(EventPoll& poll, Notify marker) {
         connection.subscribeAll();
         connection.postEvent(marker);
         ASSERT_TRUE(pumpUntil(poll, [&] { return collector.has(marker); }));
+        collector.received.clear();
     }
 
     ServerConnection connection;
     Collector collector;
+};
+
+// The real broker with one client subscribed to everything.
+class RunningBroker : public testing::Test {
+protected:
+    void SetUp() override { receiver.subscribeAll(poll, {900, 0, 0}); }
+
+    BrokerProcess broker;
+    EventPoll poll;
+    Subscriber receiver{poll};
+    std::vector<Notify>& received = receiver.collector.received;
 };
 }  // namespace brokertest

@@ -57,15 +57,14 @@ private:
 constexpr uint32_t FLOOD = 1000000;
 }  // namespace
 
-TEST(BrokerRelay, EverySubscriberGetsEveryEventOnceTheSenderIncluded) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber first(poll), second(poll);
-    first.subscribeAll(poll, {900, 0, 0});
+using BrokerRelay = RunningBroker;
+
+TEST_F(BrokerRelay, EverySubscriberGetsEveryEventOnceTheSenderIncluded) {
+    Subscriber& first = receiver;
+    Subscriber second(poll);
     second.subscribeAll(poll, {901, 0, 0});
     ASSERT_TRUE(pumpUntil(poll, [&] { return first.collector.has({901, 0, 0}); }));
     first.collector.received.clear();
-    second.collector.received.clear();
 
     std::vector<Notify> fromFirst = numbered(20, 10), fromSecond = numbered(30, 10, 1);
     for (auto const& event : fromFirst) first.connection.postEvent(event);
@@ -85,15 +84,14 @@ TEST(BrokerRelay, EverySubscriberGetsEveryEventOnceTheSenderIncluded) {
     EXPECT_EQ(ownOrder, fromFirst);
 }
 
-TEST(BrokerRelay, ASubscriptionToOneEventDeliversThatEventOnly) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber narrow(poll), wide(poll);
+TEST_F(BrokerRelay, ASubscriptionToOneEventDeliversThatEventOnly) {
+    Subscriber& wide = receiver;
+    Subscriber narrow(poll);
     narrow.connection.subscribe({42, 0, 0});
     narrow.connection.postEvent({42, 0, 99});
     ASSERT_TRUE(pumpUntil(poll, [&] { return narrow.collector.has({42, 0, 99}); }));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return wide.collector.has({42, 0, 99}); }));
     narrow.collector.received.clear();
-    wide.subscribeAll(poll, {901, 0, 0});
 
     for (Notify event : std::vector<Notify>{{41, 0, 0}, {42, 0, 0}, {43, 0, 0}, {42, 1, 7}, {44, 0, 0}})
         wide.connection.postEvent(event);
@@ -102,7 +100,7 @@ TEST(BrokerRelay, ASubscriptionToOneEventDeliversThatEventOnly) {
     EXPECT_EQ(narrow.collector.received, (std::vector<Notify>{{42, 0, 0}, {42, 1, 7}}));
 }
 
-TEST(BrokerRelay, UnsubscribingEndsDeliveries) {
+TEST(BrokerCommands, UnsubscribingEndsDeliveries) {
     BrokerProcess broker;
     RawClient client;
     // Subscribe and its target in separate writes, as a careless client might send them.
@@ -114,7 +112,7 @@ TEST(BrokerRelay, UnsubscribingEndsDeliveries) {
     EXPECT_EQ(client.receive(1), (std::vector<Notify>{{44, 0, 2}}));
 }
 
-TEST(BrokerRelay, RecordsSplitAcrossWritesArriveWhole) {
+TEST(BrokerFraming, RecordsSplitAcrossWritesArriveWhole) {
     BrokerProcess broker;
     RawClient sender, receiver;
     ASSERT_TRUE(receiver.send({{3, 0, 0}, {900, 0, 0}}));
@@ -130,12 +128,7 @@ TEST(BrokerRelay, RecordsSplitAcrossWritesArriveWhole) {
     EXPECT_EQ(receiver.receive(3), events);
 }
 
-TEST(BrokerRelay, GarbageReachesSubscribersWithoutHarmingAnyone) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
-    receiver.collector.received.clear();
+TEST_F(BrokerRelay, GarbageReachesSubscribersWithoutHarmingAnyone) {
     {
         RawClient vandal;
         // An unknown number is relayed like any event; "no event" is not; a
@@ -147,19 +140,13 @@ TEST(BrokerRelay, GarbageReachesSubscribersWithoutHarmingAnyone) {
     ASSERT_TRUE(sender.send({{918, 0, 0}}));
     ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({918, 0, 0}); }));
     pumpAWhile(poll);
-    EXPECT_EQ(receiver.collector.received, (std::vector<Notify>{{50000, 0, 0}, {918, 0, 0}}));
+    EXPECT_EQ(received, (std::vector<Notify>{{50000, 0, 0}, {918, 0, 0}}));
 }
 
-TEST(BrokerRelay, AFloodArrivesWholeAndInOrder) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
-    receiver.collector.received.clear();
-    receiver.collector.received.reserve(FLOOD);
+TEST_F(BrokerRelay, AFloodArrivesWholeAndInOrder) {
+    received.reserve(FLOOD);
 
     BackgroundSender sender(numbered(918, FLOOD), 5000);  // pieces cut through records
-    auto& received = receiver.collector.received;
     ASSERT_TRUE(pumpUntil(poll, [&] { return received.size() >= FLOOD; }));
     EXPECT_TRUE(sender.finish());
     pumpAWhile(poll);
@@ -168,11 +155,7 @@ TEST(BrokerRelay, AFloodArrivesWholeAndInOrder) {
         if (received[i].index != i) FAIL() << "record " << i << " arrived as " << testing::PrintToString(received[i]);
 }
 
-TEST(BrokerRelay, AFloodOfRandomBytesLeavesTheBrokerServing) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
+TEST_F(BrokerRelay, AFloodOfRandomBytesLeavesTheBrokerServing) {
     {
         std::mt19937 random(7);
         auto next = [&random] { return static_cast<uint32_t>(random()); };
@@ -182,7 +165,7 @@ TEST(BrokerRelay, AFloodOfRandomBytesLeavesTheBrokerServing) {
         BackgroundSender vandal(garbage, 4099);
         // The vandal may subscribe itself and, never reading, be dropped: either way it ends.
         ASSERT_TRUE(pumpUntil(poll, [&] { return vandal.hasEnded(); }));
-        receiver.collector.received.clear();
+        received.clear();
     }
     EXPECT_TRUE(broker.running());
     Subscriber newcomer(poll);
@@ -190,16 +173,12 @@ TEST(BrokerRelay, AFloodOfRandomBytesLeavesTheBrokerServing) {
     ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({901, 0, 0}); }));
 }
 
-TEST(BrokerRelay, AClientThatVanishesDoesNotDisturbTheOthers) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
+TEST_F(BrokerRelay, AClientThatVanishesDoesNotDisturbTheOthers) {
     auto quitter = std::make_unique<RawClient>();
     ASSERT_TRUE(quitter->send({{3, 0, 0}, {901, 0, 0}}));
     ASSERT_EQ(quitter->receive(1), (std::vector<Notify>{{901, 0, 0}}));
     ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({901, 0, 0}); }));
-    receiver.collector.received.clear();
+    received.clear();
 
     RawClient sender;
     std::vector<Notify> before = numbered(20, 100), after = numbered(21, 100);
@@ -208,31 +187,26 @@ TEST(BrokerRelay, AClientThatVanishesDoesNotDisturbTheOthers) {
     ASSERT_TRUE(sender.send(after));
     std::vector<Notify> all = before;
     all.insert(all.end(), after.begin(), after.end());
-    ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.received.size() >= all.size(); }));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return received.size() >= all.size(); }));
     pumpAWhile(poll);
-    EXPECT_EQ(receiver.collector.received, all);
+    EXPECT_EQ(received, all);
 }
 
-TEST(BrokerRelay, AClientThatStopsReadingIsDroppedAndHoldsNoOneUp) {
-    BrokerProcess broker;
-    EventPoll poll;
-    Subscriber receiver(poll);
-    receiver.subscribeAll(poll, {900, 0, 0});
+TEST_F(BrokerRelay, AClientThatStopsReadingIsDroppedAndHoldsNoOneUp) {
     RawClient sleeper;
     ASSERT_TRUE(sleeper.send({{3, 0, 0}, {901, 0, 0}}));
     ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({901, 0, 0}); }));
-    receiver.collector.received.clear();
-    receiver.collector.received.reserve(FLOOD);
+    received.clear();
+    received.reserve(FLOOD);
 
     BackgroundSender sender(numbered(918, FLOOD));
-    auto& received = receiver.collector.received;
     ASSERT_TRUE(pumpUntil(poll, [&] { return received.size() >= FLOOD; }));
     EXPECT_TRUE(sender.finish());
     EXPECT_EQ(received.size(), FLOOD);
     EXPECT_TRUE(sleeper.closedByBroker());
 }
 
-TEST(BrokerRelay, TerminationRemovesTheEndpointsAndExitsCleanly) {
+TEST(BrokerLifetime, TerminationRemovesTheEndpointsAndExitsCleanly) {
     BrokerProcess broker;
     RawClient client;
     ASSERT_TRUE(socketFileExists());

@@ -43,6 +43,16 @@ inline bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds
     return true;
 }
 
+// The text of the error `action` raises; empty when it raises none.
+inline std::string errorOf(std::function<void()> const& action) {
+    try {
+        action();
+    } catch (std::runtime_error const& error) {
+        return error.what();
+    }
+    return "";
+}
+
 inline bool semaphoreExists() {
     sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, 0);
     if (gate == SEM_FAILED) return false;

@@ -7,7 +7,9 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,14 +45,43 @@ long requestedOffset(const std::string& query) {
     return offset;
 }
 
-// Whether the child and everything else in its process group are gone; reaps
-// the child when it has ended.
+// Whether a process other than a zombie is left in the group. A zombie whose
+// parent has died waits for init to reap it, which may take a while.
+bool groupRunning(int group) {
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr) return kill(-group, 0) == 0;
+    bool running = false;
+    while (dirent* entry = readdir(processes)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        char stat[512];
+        std::string path = std::string("/proc/") + entry->d_name + "/stat";
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ssize_t count = read(fd, stat, sizeof stat - 1);
+        close(fd);
+        if (count <= 0) continue;
+        stat[count] = 0;
+        // "pid (name) state ppid pgrp ...": the name may hold blanks and parentheses.
+        const char* afterName = strrchr(stat, ')');
+        char state = 0;
+        int parent = 0, processGroup = 0;
+        if (afterName != nullptr && sscanf(afterName + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
+            processGroup == group && state != 'Z') {
+            running = true;
+            break;
+        }
+    }
+    closedir(processes);
+    return running;
+}
+
+// Reaps the child once it has ended; true when nothing of its group runs any more.
 bool childGroupGone(int pid, bool& reaped) {
     if (!reaped) {
         int result = waitpid(pid, nullptr, WNOHANG);
         reaped = result == pid || (result < 0 && errno == ECHILD);
     }
-    return reaped && kill(-pid, 0) < 0 && errno == ESRCH;
+    return reaped && !groupRunning(pid);
 }
 }  // namespace
 

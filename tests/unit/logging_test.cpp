@@ -1,12 +1,17 @@
 // The kernel log as HTML: colour sequences to spans, the dmesg child and its
 // pipe, the answers to log requests, and the cap on the kept text.
+#include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/request.h"
 #include "support/fakedmesg.h"
 #include "support/kmsg.h"
+#include "tools/fcgi-client/connection.h"
+#include "tools/fcgi-client/records.h"
 
 #include <climits>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -227,6 +232,92 @@ TEST(LoggingChild, PopenRunsTheCommandInItsOwnProcessGroup) {
     EXPECT_EQ(shell, pid);
     EXPECT_EQ(group, pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+
+namespace {
+
+using fcgiwire::Answer;
+
+constexpr int PORT = 9000;
+
+// Log requests through a real listener: the client runs in a thread while this
+// thread drives the poll and feeds held requests as the periodic step does.
+class LogRequests : public ::testing::Test, public Fcgi::RequestCallback {
+protected:
+    void SetUp() override {
+        fcgi.requestCallback = this;
+        logging.init();
+    }
+    void handleRequest(Request* request) override { logging.answer(*request); }
+
+    std::future<Answer> ask(const std::string& query, bool keep = false) {
+        std::string params = fcgiwire::pair("SCRIPT_NAME", "/api/v1/log.cgi") + fcgiwire::pair("QUERY_STRING", query);
+        std::string bytes = fcgiwire::begin(1, keep) + fcgiwire::stream(fcgiwire::PARAMS, 1, params) +
+                            fcgiwire::stream(fcgiwire::STDIN, 1, "");
+        return std::async(std::launch::async, [bytes] {
+            fcgiwire::Connection connection("127.0.0.1", PORT, 5000);
+            connection.send(bytes);
+            return connection.receive();
+        });
+    }
+    bool periodic() {
+        fcgi.cleanup();
+        logging.feedHeld(fcgi.requests);
+        fcgi.cleanup();
+        return true;
+    }
+    Answer serveUntilAnswered(std::future<Answer>& answer) {
+        pumpUntil(poll, [&] { return periodic() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return answer.get();
+    }
+    void feed(const std::string& bytes, size_t expectedLength) {
+        dmesg.emit(poll, bytes);
+        ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() >= expectedLength; }));
+    }
+    size_t held() {
+        size_t count = 0;
+        for (const auto& [id, request] : fcgi.requests) count += request->userData.has_value();
+        return count;
+    }
+
+    const std::string HEADER = "Content-type: text/html\r\n\r\n";
+    EventPoll poll;
+    Fcgi fcgi{PORT, poll};
+    FakeDmesg dmesg;
+    Logging logging{poll};
+};
+
+TEST_F(LogRequests, AnswerIsHeaderLengthLineAndText) {
+    std::string text(499, 't');
+    text += '\n';
+    feed(text, 500);
+    auto all = ask("");
+    EXPECT_EQ(serveUntilAnswered(all).output, HEADER + "500\r\n" + text);
+    auto tail = ask("offset=200");
+    EXPECT_EQ(serveUntilAnswered(tail).output, HEADER + "500\r\n" + text.substr(200));
+    auto bad = ask("offset=abc");
+    EXPECT_EQ(serveUntilAnswered(bad).output, HEADER + "500\r\n" + text);
+}
+
+TEST_F(LogRequests, HeldRequestIsAnsweredWhenTextArrives) {
+    feed(std::string(500, 'a'), 500);
+    auto answer = ask("offset=500");
+    ASSERT_TRUE(pumpUntil(poll, [&] { return periodic() && held() == 1; }));
+    for (int pass = 0; pass < 10; ++pass) periodic(), poll.wait(10, true);
+    EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered without new text";
+
+    feed(std::string(119, 'b') + "\n", 620);
+    EXPECT_EQ(serveUntilAnswered(answer).output, HEADER + "500\r\n" + std::string(119, 'b') + "\n");
+}
+
+TEST_F(LogRequests, AnsweredRequestOnAKeptConnectionIsNotFedAgain) {
+    feed("line\n", 5);
+    auto answer = ask("offset=1", true);
+    EXPECT_EQ(serveUntilAnswered(answer).output, HEADER + "5\r\nine\n");
+    ASSERT_EQ(fcgi.requests.size(), 1u) << "the kept connection should stay";
+    EXPECT_EQ(held(), 0u);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "apps/web/service/logging.h"
 
 #include "apps/common/log/log.h"
+#include "apps/web/service/request.h"
 
 #include <algorithm>
+#include <any>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -22,6 +24,7 @@ constexpr size_t CHUNK = 256;
 constexpr int CODE_LIMIT = 1000000;
 constexpr int STOP_WAIT_MS = 1000;
 constexpr int STOP_POLL_MS = 10;
+constexpr int LOG_REQUEST = 1;
 
 std::string colourStyle(int code) {
     if (code >= 30 && code <= 37) return "color: #" + Logging::getColor(code - 30, "AA", "00");
@@ -218,6 +221,9 @@ void Logging::parseData() {
 void Logging::append(const char* data, size_t count) {
     renderer.render(data, count, text);
     if (text.size() > capacity) dropOldestLines();
+    // Offsets travel as int. Rather than let positions pass its range, number
+    // the kept text from 0 again: clients see that as a restart of the service.
+    if (length() > static_cast<size_t>(INT_MAX)) dropped = 0;
 }
 
 void Logging::dropOldestLines() {
@@ -251,6 +257,31 @@ bool Logging::writeAnswer(const std::string& query, std::ostream& out, unsigned 
         out << text;
     }
     return true;
+}
+
+void Logging::answer(Request& request) {
+    request.writeHeader("Content-type: text/html\r\n\r\n");
+    request.output() << length() << "\r\n";
+    request.userData = LOG_REQUEST;
+    appendOutput(request);
+}
+
+bool Logging::appendOutput(Request& request) {
+    if (!writeAnswer(request.params["QUERY_STRING"], request.output(), request.id)) return false;
+    request.end();  // also clears the mark, so a kept connection's next request is not fed
+    return true;
+}
+
+void Logging::feedHeld(const std::map<unsigned int, Request*>& requests) {
+    for (const auto& [id, request] : requests) {
+        const int* mark = std::any_cast<int>(&request->userData);
+        if (mark == nullptr || *mark != LOG_REQUEST) continue;
+        try {
+            appendOutput(*request);
+        } catch (const std::exception&) {
+            LOG(Error, "Could not send logging to request %i", id);
+        }
+    }
 }
 
 void Logging::closePipe() {

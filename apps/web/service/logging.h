@@ -5,9 +5,12 @@
 #include "apps/common/event/eventpoll.h"
 
 #include <cstddef>
+#include <map>
 #include <ostream>
 #include <string>
 #include <string_view>
+
+class Request;
 
 // Renders the colour escape sequences of the kernel log (ESC [ number m) as
 // HTML spans and copies all other bytes unchanged. Its state survives between
@@ -34,7 +37,9 @@ public:
     // Offsets and lengths stay positions in the whole stream since start-up:
     // `length()` counts every byte ever produced and `firstKept()` is where the
     // kept text begins. A client whose offset lies in the dropped part gets all
-    // that is kept, like a client without offset.
+    // that is kept, like a client without offset. A client that follows the
+    // log holds the stream up to max(length line, its offset + bytes received),
+    // or up to the length line when that is below its offset (a restart).
     static constexpr size_t DEFAULT_CAPACITY = 16 * 1024 * 1024;
 
     explicit Logging(EventPoll& poll, size_t capacity = DEFAULT_CAPACITY);
@@ -54,6 +59,15 @@ public:
     size_t length() const { return dropped + text.size(); }
     size_t firstKept() const { return dropped; }
     const std::string& keptText() const { return text; }
+
+    // Answers a log request: the HTML header, the length line, the log mark
+    // (user data 1), then what appendOutput sends.
+    void answer(Request& request);
+    // Sends the text after the request's "offset=" and ends the request, or
+    // leaves it held when there is nothing new yet; true when it ended it.
+    bool appendOutput(Request& request);
+    // Offers new text to every held log request among `requests`.
+    void feedHeld(const std::map<unsigned int, Request*>& requests);
 
     // The log answer after the length line for a request with this query
     // string: false, writing nothing, when the client holds the whole text

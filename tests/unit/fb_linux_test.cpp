@@ -2,6 +2,7 @@
 // page flipping and the read-only guard.
 #include "apps/gui/common/fb-linux.h"
 #include "support/displaystandin.h"
+#include "support/raised.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -12,15 +13,6 @@ std::vector<unsigned char> pattern(size_t size) {
     std::vector<unsigned char> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 4099);
     return bytes;
-}
-
-std::string raisedText(const std::function<void()>& raise) {
-    try {
-        raise();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "<nothing raised>";
 }
 
 TEST(FbLinuxReadOnly, FollowsTheBufferTheDriverShows) {

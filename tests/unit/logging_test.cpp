@@ -217,34 +217,13 @@ TEST_F(LoggingTest, HangUpIsReportedOnceAndStopsWatchingThePipe) {
     EXPECT_EQ(cursor.count("dmesg exited, no more log output for web gui."), 1u);
 }
 
-TEST(LoggingChild, PopenRunsTheCommandInItsOwnProcessGroup) {
-    int pid = 0;
-    int fd = Logging::popen("echo $$ $(ps -o pgid= -p $$)", pid);
-    std::string output;
-    char buffer[64];
-    for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) output.append(buffer, count);
-    close(fd);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    std::istringstream words(output);
-    int shell = 0, group = 0;
-    words >> shell >> group;
-    EXPECT_EQ(shell, pid);
-    EXPECT_EQ(group, pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
-
-}  // namespace
-
-namespace {
-
 using fcgiwire::Answer;
 
 constexpr int PORT = 9000;
 
 // Log requests through a real listener: the client runs in a thread while this
 // thread drives the poll and feeds held requests as the periodic step does.
-class LogRequests : public ::testing::Test, public Fcgi::RequestCallback {
+class LogRequests : public LoggingTest, public Fcgi::RequestCallback {
 protected:
     void SetUp() override {
         fcgi.requestCallback = this;
@@ -275,10 +254,6 @@ protected:
         pumpUntil(poll, [&] { return periodic() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return answer.get();
     }
-    void feed(const std::string& bytes, size_t expectedLength) {
-        dmesg.emit(poll, bytes);
-        ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() >= expectedLength; }));
-    }
     size_t held() {
         size_t count = 0;
         for (const auto& [id, request] : fcgi.requests) count += request->userData.has_value();
@@ -288,35 +263,31 @@ protected:
     const std::string HEADER = "Content-type: text/html\r\n\r\n";
     // Whether each request still carried the log mark after its route ran.
     std::vector<bool> marked;
-    EventPoll poll;
     Fcgi fcgi{PORT, poll};
-    FakeDmesg dmesg;
     Logging logging{poll};
 };
 
 TEST_F(LogRequests, AnswerIsHeaderLengthLineAndText) {
     std::string text(499, 't');
     text += '\n';
-    feed(text, 500);
-    auto all = ask("");
-    EXPECT_EQ(serveUntilAnswered(all).output, HEADER + "500\r\n" + text);
+    feed(logging, text, 500);
     auto tail = ask("offset=200");
     EXPECT_EQ(serveUntilAnswered(tail).output, HEADER + "500\r\n" + text.substr(200));
     auto bad = ask("offset=abc", true);
     EXPECT_EQ(serveUntilAnswered(bad).output, HEADER + "500\r\n" + text);
     // An answered request is never fed again, not even on a kept connection.
-    EXPECT_EQ(marked, std::vector<bool>(3, false));
+    EXPECT_EQ(marked, std::vector<bool>(2, false));
 }
 
 TEST_F(LogRequests, HeldRequestIsAnsweredWhenTextArrives) {
-    feed(std::string(500, 'a'), 500);
+    feed(logging, std::string(500, 'a'), 500);
     auto answer = ask("offset=500");
     ASSERT_TRUE(pumpUntil(poll, [&] { return periodic() && held() == 1; }));
     EXPECT_EQ(marked, std::vector<bool>{true});
     for (int pass = 0; pass < 10; ++pass) periodic(), poll.wait(10, true);
     EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered without new text";
 
-    feed(std::string(119, 'b') + "\n", 620);
+    feed(logging, std::string(119, 'b') + "\n", 620);
     EXPECT_EQ(serveUntilAnswered(answer).output, HEADER + "500\r\n" + std::string(119, 'b') + "\n");
 }
 

@@ -12,17 +12,6 @@ namespace {
 
 constexpr unsigned int WIDTH = 800, HEIGHT = 480;
 
-// Pseudo-random bytes: every channel value, alpha 0 included, turns up.
-std::vector<unsigned char> noise(size_t size) {
-    std::vector<unsigned char> bytes(size);
-    unsigned int state = 12345;
-    for (auto& byte : bytes) {
-        state = state * 1103515245 + 12345;
-        byte = static_cast<unsigned char>(state >> 16);
-    }
-    return bytes;
-}
-
 // Stored B,G,R,A becomes R,G,B,A.
 std::vector<unsigned char> expectedRgba(const std::vector<unsigned char>& memory, size_t buffer) {
     size_t frame = WIDTH * HEIGHT * 4;

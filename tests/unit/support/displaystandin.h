@@ -64,3 +64,14 @@ inline unsigned int shownLine() {
         if (line.rfind("yoffset=", 0) == 0) return std::stoul(line.substr(8));
     return ~0u;
 }
+
+// Pseudo-random bytes: every channel value, alpha 0 included, turns up.
+inline std::vector<unsigned char> noise(size_t size) {
+    std::vector<unsigned char> bytes(size);
+    unsigned int state = 12345;
+    for (auto& byte : bytes) {
+        state = state * 1103515245 + 12345;
+        byte = static_cast<unsigned char>(state >> 16);
+    }
+    return bytes;
+}

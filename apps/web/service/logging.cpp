@@ -209,7 +209,7 @@ void Logging::event(EventPoll::Callback::EventType type) {
 
 void Logging::parseData() {
     if (fd < 0) return;
-    char buffer[CHUNK + 1];
+    char buffer[CHUNK];
     ssize_t count;
     do {
         count = read(fd, buffer, CHUNK);

@@ -34,7 +34,7 @@ expect_fds "$echo_pid" "$fds"
 
 # nginx going away closes the kept connections; the server frees them.
 kill "$(cat "$work/nginx/nginx.pid")"
-rm "$work/nginx/nginx.pid"
+rm -f "$work/nginx/nginx.pid"
 expect_fds "$echo_pid" "$idle_fds"
 expect_alive
 echo PASS

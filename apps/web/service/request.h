@@ -39,6 +39,7 @@ public:
     };
     static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
+    static constexpr size_t KEPT_BUFFER = 65536;
     static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
 
     Request(Fcgi* fcgi, int fd, int id);
@@ -83,12 +84,12 @@ private:
     friend class Fcgi;
 
     // Gathers the records of one answer so that they leave with one write.
-    // The data added must outlive the batch.
+    // The data added must stay until it is sent; the lists are reused.
     class Batch {
     public:
-        explicit Batch(const Header& echo) : echo(echo) {}
+        void start(const Header& echo);
         void add(uint8_t type, const char* data, size_t length);
-        std::vector<iovec> pieces();
+        std::vector<iovec>& pieces();
 
     private:
         struct Record {
@@ -96,19 +97,26 @@ private:
             const char* data;
             size_t length;
         };
-        Header echo;
+        Header echo{};
         std::vector<Record> records;
+        std::vector<iovec> list;
     };
 
     bool receive();
     size_t completeRecordSize() const;
     void handleRecord(unsigned char* content);
+    // Moves a stream's bytes out without copying them.
     static std::string take(std::stringstream& stream);
-    int send(Batch& batch);
+    // Hands an emptied buffer back to its stream, so the next answer reuses
+    // its memory; a large one is released instead.
+    static void recycle(std::stringstream& stream, std::string&& buffer);
+    void flush(std::stringstream& stream, uint8_t type);
+    int send();
     void drop();
 
     // Bytes received but not yet decoded: at most one partial record.
     std::string inbox;
     // Whether the socket is still registered with the poll.
     bool registered;
+    Batch outgoing;
 };

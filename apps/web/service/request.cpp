@@ -103,7 +103,7 @@ void Request::handleRecord(unsigned char* content) {
 }
 
 void Request::begin(unsigned short requestId, bool keepConnection) {
-    params.clear();
+    releaseParams();
     recycle(out, take(out));
     recycle(err, take(err));
     std::string().swap(postData);  // a kept connection must not hold a large body's memory
@@ -138,14 +138,38 @@ void Request::addParams(unsigned char* data, int length) {
         // Compared one at a time: the sum of two 31-bit lengths overflows an int.
         if (nameLength > remaining || valueLength > remaining - nameLength) break;
         const char* text = reinterpret_cast<const char*>(p);
-        addParam(std::string(text, nameLength), std::string(text + nameLength, valueLength));
+        setParam(std::string_view(text, nameLength), std::string_view(text + nameLength, valueLength));
         p += nameLength + valueLength;
         remaining -= nameLength + valueLength;
     }
 }
 
 void Request::addParam(const std::string& name, const std::string& value) {
-    params.insert_or_assign(name, value);
+    setParam(name, value);
+}
+
+void Request::setParam(std::string_view name, std::string_view value) {
+    if (spareParams.empty()) {
+        params.insert_or_assign(std::string(name), std::string(value));
+        return;
+    }
+    ParamNode node = std::move(spareParams.back());
+    spareParams.pop_back();
+    node.key().assign(name);
+    node.mapped().assign(value);
+    auto placed = params.insert(std::move(node));
+    if (placed.inserted) return;
+    placed.position->second.swap(placed.node.mapped());  // a later value replaces an earlier one
+    spareParams.push_back(std::move(placed.node));
+}
+
+void Request::releaseParams() {
+    while (!params.empty()) {
+        ParamNode node = params.extract(params.begin());
+        // Nodes holding large texts are freed rather than kept.
+        if (spareParams.size() < MAX_SPARE_PARAMS && node.key().capacity() + node.mapped().capacity() <= SPARE_PARAM_BYTES)
+            spareParams.push_back(std::move(node));
+    }
 }
 
 void Request::appendPostData(unsigned char* data, int length) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/uio.h>
 #include <vector>
 
@@ -111,6 +112,9 @@ private:
     // its memory; a large one is released instead.
     static void recycle(std::stringstream& stream, std::string&& buffer);
     void flush(std::stringstream& stream, uint8_t type);
+    void setParam(std::string_view name, std::string_view value);
+    // Empties params, keeping its nodes for the next request's parameters.
+    void releaseParams();
     int send();
     void drop();
 
@@ -119,4 +123,10 @@ private:
     // Whether the socket is still registered with the poll.
     bool registered;
     Batch outgoing;
+    // Parameter nodes of earlier requests: a kept connection decodes the
+    // next request's parameters into them without allocating.
+    using ParamNode = std::map<std::string, std::string>::node_type;
+    static constexpr size_t MAX_SPARE_PARAMS = 64;
+    static constexpr size_t SPARE_PARAM_BYTES = 1024;
+    std::vector<ParamNode> spareParams;
 };

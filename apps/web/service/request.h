@@ -3,6 +3,7 @@
 // decodes the records, collects parameters and body, and sends the answer
 // back as standard-output records followed by the end-of-request record.
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/fcgirecord.h"
 
 #include <any>
 #include <cstdint>
@@ -17,27 +18,8 @@ class Fcgi;
 
 class Request : public EventPoll::Callback {
 public:
-    // The 8-byte record header in its wire layout; multi-byte fields are big-endian.
-    struct Header {
-        uint8_t version;
-        uint8_t type;
-        uint16_t requestId;
-        uint16_t contentLength;
-        uint8_t paddingLength;
-        uint8_t reserved;
-    };
-    static_assert(sizeof(Header) == 8, "the record header is 8 bytes on the wire");
-
-    enum RecordType : uint8_t {
-        BeginRequest = 1,
-        AbortRequest = 2,
-        EndRequest = 3,
-        Params = 4,
-        Stdin = 5,
-        Stdout = 6,
-        Stderr = 7,
-        GetValuesResult = 10,  // the highest type we know
-    };
+    using Header = fcgirecord::Header;
+    using enum fcgirecord::RecordType;
     static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
     static constexpr size_t KEPT_BUFFER = 65536;

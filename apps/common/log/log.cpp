@@ -30,7 +30,9 @@ const char* baseName(const char* path) {
 }
 
 void openKernelLog() {
-    kmsgFd = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
+    // Appending changes nothing on the kernel's device, but keeps the records of
+    // several processes apart where a regular file stands in for it.
+    kmsgFd = open("/dev/kmsg", O_WRONLY | O_APPEND | O_CLOEXEC);
     // Names longer than the 20-column field are cut so the prefix stays 22 bytes.
     snprintf(prefix, sizeof prefix, "%20.20s  ", baseName(program_invocation_name));
     pieces[0] = {prefix, 22};
@@ -38,6 +40,8 @@ void openKernelLog() {
 }
 
 void writeRecord(gen::LogLevel level, const char* file, int line, const char* format, va_list args) {
+    // Callers often log a failure and then look at errno themselves.
+    int savedErrno = errno;
     if (kmsgFd < 0) openKernelLog();
     int used = snprintf(message, sizeof message, "%20s:%4i ", baseName(file), line);
     if (used >= 0 && static_cast<size_t>(used) < sizeof message)
@@ -46,6 +50,7 @@ void writeRecord(gen::LogLevel level, const char* file, int line, const char* fo
     pieces[1] = {const_cast<char*>(LEVEL_NAMES[index]), 12};
     pieces[2] = {message, strlen(message)};
     if (writev(kmsgFd, pieces, 4) < 0) fprintf(stderr, "FATAL: Logging: Write failed: %s\n", strerror(errno));
+    errno = savedErrno;
 }
 
 bool passes(gen::LogLevel* threshold, gen::LogLevel level) {

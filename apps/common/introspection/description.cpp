@@ -1,0 +1,31 @@
+// g++ 12 reports a false maybe-uninitialized inside <regex> under the sanitizers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "apps/common/introspection/escape.h"
+#pragma GCC diagnostic pop
+#include "apps/common/introspection/introspection.h"
+
+#include <nlohmann/json.hpp>
+
+std::string Introspection::printValue(std::string const& value, std::string const& type, std::string const& min,
+                                      std::string const& max) {
+    nlohmann::json description;
+    description["value"] = value;
+    description["type"] = type;
+    description["min"] = min;
+    description["max"] = max;
+    return description.dump();
+}
+
+std::string Introspection::printBool(bool value) {
+    return std::string("{ \"value\": \"") + (value ? "true" : "false") +
+           "\", \"type\": \"bool\", \"textid\": [ \"false\", \"true\" ]}";
+}
+
+std::string Introspection::escape(std::string const& text) {
+    return std::regex_replace(text, gEscapePattern, "\\$&");
+}
+
+void Introspection::setEscapeCharacters(std::string const& pattern) {
+    gEscapePattern = std::regex(pattern, std::regex::ECMAScript);
+}

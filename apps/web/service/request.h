@@ -1,0 +1,114 @@
+#pragma once
+// One accepted FastCGI connection and the request it is currently bringing:
+// decodes the records, collects parameters and body, and sends the answer
+// back as standard-output records followed by the end-of-request record.
+#include "apps/common/event/eventpoll.h"
+#include "apps/web/service/fcgirecord.h"
+
+#include <any>
+#include <cstdint>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <sys/uio.h>
+#include <vector>
+
+class Fcgi;
+
+class Request : public EventPoll::Callback {
+public:
+    using Header = fcgirecord::Header;
+    using enum fcgirecord::RecordType;
+    static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
+    static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
+    static constexpr size_t KEPT_BUFFER = 65536;
+    static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
+
+    Request(Fcgi* fcgi, int fd, int id);
+    virtual ~Request();
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    void event(EventType type) override;
+
+    bool readRecord();
+    void begin(unsigned short requestId, bool keepConnection);
+    static int getLength(unsigned char*& p, int& remaining);
+    void addParams(unsigned char* data, int length);
+    void addParam(const std::string& name, const std::string& value);
+    void appendPostData(unsigned char* data, int length);
+
+    std::stringstream& output();
+    void writeHeader(const char* text);
+    void sendOutput();
+    void sendError();
+    void end();
+    int writeRecord(const char* data, unsigned int length);
+    int close();
+
+    // The FastCGI request id of the current request, in host order.
+    unsigned short requestId() const;
+
+    Fcgi* fcgi;
+    int fd;
+    unsigned int id;
+    bool keepConnection;
+    bool headerWritten;
+    std::map<std::string, std::string> params;
+    std::string postData;
+    std::stringstream out;
+    std::stringstream err;
+    Header header;
+    // The handler's mark for a request it answers later; cleared by end().
+    std::any userData;
+
+private:
+    friend class Fcgi;
+
+    // Gathers the records of one answer so that they leave with one write.
+    // The data added must stay until it is sent; the lists are reused.
+    class Batch {
+    public:
+        void start(const Header& echo);
+        void add(uint8_t type, const char* data, size_t length);
+        std::vector<iovec>& pieces();
+
+    private:
+        struct Record {
+            Header header;
+            const char* data;
+            size_t length;
+        };
+        Header echo{};
+        std::vector<Record> records;
+        std::vector<iovec> list;
+    };
+
+    bool receive();
+    size_t completeRecordSize() const;
+    void handleRecord(unsigned char* content);
+    // Moves a stream's bytes out without copying them.
+    static std::string take(std::stringstream& stream);
+    // Hands an emptied buffer back to its stream, so the next answer reuses
+    // its memory; a large one is released instead.
+    static void recycle(std::stringstream& stream, std::string&& buffer);
+    void flush(std::stringstream& stream, uint8_t type);
+    void setParam(std::string_view name, std::string_view value);
+    // Empties params, keeping its nodes for the next request's parameters.
+    void releaseParams();
+    int send();
+    void drop();
+
+    // Bytes received but not yet decoded: at most one partial record.
+    std::string inbox;
+    // Whether the socket is still registered with the poll.
+    bool registered;
+    Batch outgoing;
+    // Parameter nodes of earlier requests: a kept connection decodes the
+    // next request's parameters into them without allocating.
+    using ParamNode = std::map<std::string, std::string>::node_type;
+    static constexpr size_t MAX_SPARE_PARAMS = 64;
+    static constexpr size_t SPARE_PARAM_BYTES = 1024;
+    std::vector<ParamNode> spareParams;
+};

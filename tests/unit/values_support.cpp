@@ -1,5 +1,6 @@
 #include "values_support.h"
 
+#include "apps/common/introspection/setters.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 
@@ -88,20 +89,6 @@ UnmappedArea::UnmappedArea(unsigned int mem)
 
 UnmappedArea::~UnmappedArea() {
     *pointer = saved;
-}
-
-std::size_t valueSize(VariableInfo const& info) {
-    switch (info.baseType) {
-    case TypeBool:
-        return 1;
-    case TypeString:
-    case TypeBuffer:
-        return std::stoul(info.arrayLength);
-    case TypeStruct:
-        return info.elementSize;
-    default:
-        return 4;
-    }
 }
 
 StoreSnapshot::StoreSnapshot(VarRef ref) {

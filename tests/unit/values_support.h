@@ -57,9 +57,6 @@ struct VarRef {
 VarRef findVariable(std::string const& area, std::string const& name);
 char* addressOf(VarRef ref);
 
-// Byte size of one value of a variable (one element for a list of structures).
-std::size_t valueSize(VariableInfo const& info);
-
 // A copy of the area holding a variable, to find writes that strayed out of it.
 class StoreSnapshot {
 public:

@@ -1,6 +1,7 @@
 // Times reading every variable of the store as text, the way one all.cgi
 // answer does, against a plain copy-and-format walk over the same bytes.
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
@@ -22,20 +23,6 @@ struct Totals {
 int elementCount(unsigned int mem, unsigned int var) {
     bool list = Introspection::getVarBaseType(mem, var) == TypeStruct && Introspection::isArray(mem, var);
     return list ? std::atoi(Introspection::getVarArrayLen(mem, var)) : 1;
-}
-
-std::size_t valueBytes(VariableInfo const& info) {
-    switch (info.baseType) {
-    case TypeBool:
-        return 1;
-    case TypeString:
-    case TypeBuffer:
-        return std::strtoul(info.arrayLength, nullptr, 10);
-    case TypeStruct:
-        return info.elementSize;
-    default:
-        return 4;
-    }
 }
 
 // What one all.cgi answer computes per variable: its text and its description.
@@ -73,7 +60,7 @@ std::size_t copyAndFormat(unsigned int mem, unsigned int var, int index) {
     static char scratch[16384];
     static char text[16];
     VariableInfo const& info = Introspection::variable(mem, var);
-    std::size_t size = valueBytes(info);
+    std::size_t size = valueSize(info);
     std::memcpy(scratch, static_cast<char*>(*info.memory) + info.offset + std::size_t(index) * size, size);
     std::size_t produced = 0;
     for (std::size_t at = 0; at < size; at += 4) {

@@ -3,6 +3,7 @@
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/log/log.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -134,6 +135,20 @@ bool writeNamedField(char* structure, std::size_t size, std::vector<StructInfo> 
 }
 }  // namespace
 
+std::size_t valueSize(VariableInfo const& info) {
+    switch (info.baseType) {
+    case TypeBool:
+        return 1;
+    case TypeString:
+    case TypeBuffer:
+        return info.arrayLength != nullptr ? std::strtoul(info.arrayLength, nullptr, 10) : 0;
+    case TypeStruct:
+        return info.elementSize;
+    default:
+        return 4;
+    }
+}
+
 void checkElementIndex(VariableInfo const& info, uint32_t index) {
     uint32_t count = 1;
     if (info.baseType == TypeStruct && info.isArray && info.arrayLength != nullptr) {
@@ -157,6 +172,11 @@ std::string getFloatIntrospection(void* address, int index) {
 
 std::string getStringIntrospection(void* address, int) {
     return static_cast<char const*>(address);
+}
+
+std::string readStringField(void const* address, std::size_t capacity) {
+    char const* text = static_cast<char const*>(address);
+    return std::string(text, strnlen(text, capacity));
 }
 
 std::string getBufferIntrospection(void* address, unsigned int length) {

@@ -29,7 +29,7 @@ protected:
 
 TEST_F(StructureText, ClipItemIsOneObjectOfItsFieldsInOrder) {
     gen::CamClipListItemStruct clips[2] = {};
-    clips[1].CamClipPlayable = true;
+    std::memset(&clips[1].CamClipPlayable, 2, 1);  // any byte but 0 is true
     clips[1].CamClipFramerate = 23.976f;
     std::strcpy(clips[1].CamClipName, "A\"1\\");
     std::memset(clips[1].CamClipCodec, 'x', sizeof clips[1].CamClipCodec);  // no terminator within the field

@@ -2,6 +2,7 @@
 // leading an event back to the variable that owns it.
 #include "apps/common/introspection/introspection.h"
 
+#include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 
 #include <cstdlib>
@@ -62,18 +63,8 @@ Notify Introspection::getVarEvent(unsigned int mem, unsigned int var) { return v
 
 std::size_t Introspection::getVarSize(unsigned int mem, unsigned int var) {
     VariableInfo const& info = variable(mem, var);
-    std::size_t count = info.arrayLength ? std::strtoul(info.arrayLength, nullptr, 10) : 1;
-    switch (info.baseType) {
-    case TypeBool:
-        return 1;
-    case TypeString:
-    case TypeBuffer:
-        return count;
-    case TypeStruct:
-        return info.elementSize * (info.isArray ? count : 1);
-    default:
-        return 4;
-    }
+    bool list = info.baseType == TypeStruct && info.isArray && info.arrayLength != nullptr;
+    return valueSize(info) * (list ? std::strtoul(info.arrayLength, nullptr, 10) : 1);
 }
 
 void Introspection::genEventToVar() {

@@ -1,0 +1,65 @@
+#include "apps/web/service/requesthandler.h"
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/common/log/log.h"
+
+#include <exception>
+
+namespace {
+constexpr auto PERIOD = std::chrono::nanoseconds(99'999'999);
+// Matches a backslash or a double quote: escape() doubles the one and
+// escapes the other, which is what hand-built JSON texts need.
+constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
+}  // namespace
+
+RequestHandler::RequestHandler(EventPoll& /*poll*/, Fcgi& fcgi)
+    : fcgi(fcgi), lastPeriodic(std::chrono::steady_clock::now()), variableLogging("MemStatic", "VariableLogging") {
+    Introspection::setEscapeCharacters(ESCAPE_PATTERN);
+}
+
+RequestHandler::~RequestHandler() = default;
+
+void RequestHandler::handleRequest(Request* request) {
+    std::string script = request->params["SCRIPT_NAME"];
+    LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->requestId(), script.c_str());
+    // What a client sends must never end the service: a route that raises is
+    // answered with the failure object and the service goes on.
+    try {
+        route(request, script);
+    } catch (const std::exception& error) {
+        LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
+        answerFailure(request, error.what());
+    }
+}
+
+void RequestHandler::route(Request* request, const std::string& script) {
+    if (script == "/api/v1/all.cgi") {
+        answerAll(request);
+    } else if (script == "/api/v1/update.cgi") {
+        request->userData = UPDATE_REQUEST;
+    } else if (script == "/api/v1/set.cgi") {
+        answerSet(request);
+    } else if (script == "/api/v1/modemdata.cgi") {
+        programModem(request);
+    } else if (script == "/api/v1/premarkeddata.cgi") {
+        programRing(request);
+    } else {
+        LOG(Warn, "Unknown script: '%s'", script.c_str());
+        answerFailure(request, "Unknown script: '" + script + "'");
+    }
+}
+
+void RequestHandler::answerFailure(Request* request, const std::string& text) {
+    if (request->isClosed()) return;
+    request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << encodeString(text) << "\"" << " }";
+    request->end();
+}
+
+void RequestHandler::periodic() {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastPeriodic <= PERIOD) return;
+    lastPeriodic = now;
+    fcgi.cleanup();
+    sendUpdate();
+    fcgi.cleanup();
+}

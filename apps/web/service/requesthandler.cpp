@@ -50,7 +50,7 @@ void RequestHandler::route(Request* request, const std::string& script) {
 }
 
 void RequestHandler::answerFailure(Request* request, const std::string& text) {
-    if (request->isClosed()) return;
+    if (request->fd < 0) return;
     request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << encodeString(text) << "\"" << " }";
     request->end();
 }

@@ -2,6 +2,7 @@
 #include "apps/common/log/log.h"
 #include "support/child.h"
 #include "support/kmsg.h"
+#include "support/raised.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -31,15 +32,6 @@ void closeKernelLog() {
         std::string path = "/proc/self/fd/" + std::to_string(fd);
         if (readlink(path.c_str(), link, sizeof link - 1) > 0 && std::string(link) == "/dev/kmsg") close(fd);
     }
-}
-
-std::string raisedText(const std::function<void()>& raise) {
-    try {
-        raise();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "<nothing raised>";
 }
 
 TEST(LogRecord, IsPrefixLevelLocationMessageAndNewline) {

@@ -46,7 +46,7 @@ while png:
     if kind == b'IDAT':
         idat += data
     png = png[12 + length:]
-width, height, depth, colour = struct.unpack('>IIBB', [c for c in [raw] if c][0][len(header) + 16:len(header) + 26])
+width, height, depth, colour = struct.unpack('>IIBB', raw[len(header) + 16:len(header) + 26])
 assert (width, height, depth, colour) == (800, 480, 8, 6)
 assert chunks[0] == b'IHDR' and chunks[-1] == b'IEND' and set(chunks) == {b'IHDR', b'IDAT', b'IEND'}, chunks
 assert len(zlib.decompress(idat)) == 480 * (1 + 800 * 4)

@@ -95,13 +95,6 @@ TEST(LogThreshold, DropsLowerLevelsAndIsReadAtEveryMessage) {
     EXPECT_EQ(cursor.count("Error       "), 1u);
 }
 
-TEST(LogThreshold, NullThresholdWritesEverything) {
-    ASSERT_EQ(gComponentLogLevel, nullptr);
-    kmsg::Cursor cursor;
-    LOG(DebugAll, "early start-up message");
-    EXPECT_EQ(cursor.count("DebugAll    "), 1u);
-}
-
 TEST(LogThreshold, RaisedErrorsBypassAThresholdAboveEveryLevel) {
     Threshold threshold(static_cast<gen::LogLevel>(8));
     kmsg::Cursor cursor;

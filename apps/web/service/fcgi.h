@@ -22,6 +22,7 @@ public:
 
     static constexpr size_t MAX_REQUESTS = 32;
     static constexpr int BACKLOG = 10;
+    static constexpr int ACCEPTS_PER_EVENT = 16;
     // Blocking reads and writes on a connection give up after this long.
     static constexpr int SOCKET_TIMEOUT_MS = 1000;
     static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
@@ -38,29 +39,22 @@ public:
     Request* request(unsigned int id);
     void cleanup();
 
-private:
-    int fd;
-    unsigned int nextId;
-
-public:
     // Requests handed to the callback and not yet deleted, by connection id.
     std::map<unsigned int, Request*> requests;
-
-private:
-    std::vector<unsigned int> deleteList;
-    EventPoll& poll;
-
-public:
     RequestCallback* requestCallback;
 
 private:
-    void accept();
+    bool accept();
     void serve(int socket);
     void pauseAccepting();
     void resumeAccepting();
     void release(Request* request) noexcept;
     void unregister(int socket) noexcept;
 
+    int fd;
+    unsigned int nextId;
+    std::vector<unsigned int> deleteList;
+    EventPoll& poll;
     // Every accepted connection not yet deleted, complete or not, so that a
     // connection that hangs up before its first request is freed too.
     std::map<unsigned int, Request*> connections;

@@ -20,10 +20,9 @@ bool isStructList(VariableInfo const& info) {
 // Another process may leave a string field full without a terminator; the
 // getter then reads a terminated copy instead of running past the field.
 std::string readString(VariableInfo const& info, char* address) {
-    int capacity = info.arrayLength != nullptr ? std::atoi(info.arrayLength) : 0;
-    if (capacity <= 0 || std::memchr(address, 0, static_cast<std::size_t>(capacity)) != nullptr)
-        return info.getter(address, 0);
-    std::string copy(address, static_cast<std::size_t>(capacity));
+    std::size_t capacity = valueSize(info);
+    if (capacity == 0 || std::memchr(address, 0, capacity) != nullptr) return info.getter(address, 0);
+    std::string copy(address, capacity);
     return info.getter(copy.data(), 0);
 }
 

@@ -1,7 +1,6 @@
 // Times reading every variable of the store as text, the way one all.cgi
 // answer does, against a plain copy-and-format walk over the same bytes.
 #include "apps/common/introspection/introspection.h"
-#include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
@@ -60,7 +59,7 @@ std::size_t copyAndFormat(unsigned int mem, unsigned int var, int index) {
     static char scratch[16384];
     static char text[16];
     VariableInfo const& info = Introspection::variable(mem, var);
-    std::size_t size = valueSize(info);
+    std::size_t size = info.baseType == TypeStruct ? info.elementSize : Introspection::getVarSize(mem, var);
     std::memcpy(scratch, static_cast<char*>(*info.memory) + info.offset + std::size_t(index) * size, size);
     std::size_t produced = 0;
     for (std::size_t at = 0; at < size; at += 4) {

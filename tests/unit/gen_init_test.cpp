@@ -107,6 +107,12 @@ TEST_F(StartUp, MapsEveryAreaSubscribesToAllAndFollowsTheServiceLogLevel) {
     EXPECT_EQ(gen::getServerConnection(), nullptr);
     EXPECT_NO_THROW(gen::closeServerConnection());
     EXPECT_NO_THROW(gen::subscribeNotifications());
+
+    gen::gAreas[16].close();
+    EXPECT_NE(gComponentLogLevel, nullptr);
+    gen::gAreas[17].close();
+    EXPECT_EQ(gComponentLogLevel, nullptr) << "logging after the area is gone must not read it";
+    LOG(Error, "after MemApp was released");
 }
 
 TEST_F(StartUp, StopsAtTheFirstMissingAreaBeforeConnecting) {

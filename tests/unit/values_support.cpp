@@ -6,36 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <semaphore.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-namespace {
-int listenAtBrokerSocket() {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, ServerConnection::SOCKET_PATH, sizeof address.sun_path - 1);
-    unlink(ServerConnection::SOCKET_PATH);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 || listen(fd, 4) < 0)
-        throw std::runtime_error(std::string("broker stub: ") + std::strerror(errno));
-    return fd;
-}
-}  // namespace
-
-BrokerStub::BrokerStub() : listener(listenAtBrokerSocket()), peer(-1) {
-    sem_t* ready = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0666, 1);
-    if (ready == SEM_FAILED) throw std::runtime_error("broker stub: sem_open");
-    sem_close(ready);
-    connection = std::make_unique<ServerConnection>(poll);
-    peer = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (peer < 0) throw std::runtime_error("broker stub: accept");
+BrokerStub::BrokerStub() : peer(-1) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) < 0) throw std::runtime_error("socketpair");
+    peer = ends[1];
+    fcntl(peer, F_SETFL, O_NONBLOCK);
+    connection = std::make_unique<ServerConnection>(poll, ends[0]);
     gServerConnection = connection.get();
 }
 
@@ -44,9 +27,6 @@ BrokerStub::~BrokerStub() {
     // Closing our end first lets the connection's drain end at once.
     close(peer);
     connection.reset();
-    close(listener);
-    unlink(ServerConnection::SOCKET_PATH);
-    sem_unlink(ServerConnection::READY_SEMAPHORE);
 }
 
 std::vector<Notify> BrokerStub::takePosted() {

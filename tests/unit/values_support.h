@@ -1,7 +1,7 @@
 #pragma once
 // Test scaffolding for the value tests: the 18 areas created in the sandbox's
-// private /dev/shm, and a stand-in broker whose socket end counts the event
-// records that setters post.
+// private /dev/shm, and a stand-in broker: the far end of a socket pair that
+// counts the event records setters post.
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/common/introspection/introspection.h"
@@ -44,7 +44,6 @@ public:
 
 private:
     EventPoll poll;
-    int listener;
     int peer;
     std::unique_ptr<ServerConnection> connection;
 };

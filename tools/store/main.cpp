@@ -1,6 +1,8 @@
 // store: the other side of the variable store for tests, the demo and
-// benchmarks. Makes, fills, lists, dumps and removes the shared-memory areas.
+// benchmarks. Makes, fills, lists, dumps and removes the shared-memory areas,
+// and reads and writes single variables as text.
 #include "apps/common/introspection/introspection.h"
+#include "tools/store/access.h"
 #include "tools/store/areas.h"
 #include "tools/store/defaults.h"
 
@@ -70,6 +72,9 @@ Command const COMMANDS[] = {
     {"remove", "remove             remove all areas", remove},
     {"list", "list               every variable: area, index, name, type, offset", list},
     {"dump", "dump NAME|--all    raw bytes of a variable (Name or Area.Name) or of all", dump},
+    {"get", "get NAME [INDEX]   a variable's value as text (every element of a list unless INDEX)", store::getCommand},
+    {"set", "set NAME VALUE [INDEX]  write a value as text (a structure: a JSON object of fields)",
+     store::setCommand},
 };
 
 int usage() {

@@ -6,6 +6,7 @@
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +80,13 @@ double secondsPerWalk(Reader read, int rounds, Totals& totals) {
     return elapsed.count() / rounds;
 }
 
+constexpr int TRIALS = 7;
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 void report(char const* name, Totals const& totals, double seconds) {
     std::printf("%-22s %9.3f ms/walk %12.0f variables/s %10.1f MB/s of text (%zu bytes per walk)\n", name,
                 seconds * 1e3, totals.variables / seconds, totals.bytes / seconds / 1e6, totals.bytes);
@@ -141,17 +149,25 @@ int main(int argc, char** argv) {
     fillStore();
     // As the service runs: texts inside structures are escaped.
     Introspection::setEscapeCharacters(R"([\\"])");
-    Totals values, described, baseline;
     auto valueText = [](unsigned int mem, unsigned int var, int index) {
         return Introspection::getVarValue(mem, var, index).size();
     };
     auto descriptionText = [](unsigned int mem, unsigned int var, int index) {
         return describe(mem, var, index).size();
     };
-    double valueSeconds = secondsPerWalk(valueText, rounds, values);
-    double describedSeconds = secondsPerWalk(descriptionText, rounds, described);
-    double baselineSeconds = secondsPerWalk(copyAndFormat, rounds, baseline);
-    std::printf("%d rounds over %zu variables\n", rounds, values.variables);
+    // Interleaved trials and their medians, so that a busy moment of the
+    // machine spoils one trial of each kind rather than one kind.
+    Totals values, described, baseline;
+    std::vector<double> valueTimes, describedTimes, baselineTimes;
+    for (int trial = 0; trial < TRIALS; ++trial) {
+        valueTimes.push_back(secondsPerWalk(valueText, rounds, values));
+        describedTimes.push_back(secondsPerWalk(descriptionText, rounds, described));
+        baselineTimes.push_back(secondsPerWalk(copyAndFormat, rounds, baseline));
+    }
+    double valueSeconds = median(valueTimes);
+    double describedSeconds = median(describedTimes);
+    double baselineSeconds = median(baselineTimes);
+    std::printf("median of %d trials of %d walks over %zu variables\n", TRIALS, rounds, values.variables);
     report("value text", values, valueSeconds);
     report("value descriptions", described, describedSeconds);
     report("baseline copy+snprintf", baseline, baselineSeconds);

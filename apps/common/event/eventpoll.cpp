@@ -43,7 +43,7 @@ bool takeTimerFlag() {
 }
 }  // namespace
 
-EventPoll::EventPoll() : epollFd(-1), timer(nullptr), ready{}, readyCount(0), nextEntry(0) {
+EventPoll::EventPoll() : epollFd(-1), timer(nullptr), timerExists(false), ready{}, readyCount(0), nextEntry(0) {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigfillset(&action.sa_mask);
@@ -77,8 +77,7 @@ void EventPoll::remove(int fd) {
     if (epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr) < 0) THROW_ERROR_NUMBER("epoll_ctl");
     auto found = registrations.find(fd);
     if (found != registrations.end()) {
-        for (int i = nextEntry; i < readyCount; ++i)
-            if (ready[i].data.ptr == found->second) ready[i].events = 0;
+        cancelPendingEntries(found->second);
         registrations.erase(found);
     }
     LOG(DebugMost, "Remove  client %i", fd);
@@ -86,13 +85,14 @@ void EventPoll::remove(int fd) {
 
 void EventPoll::setTimer(int milliseconds) {
     if (milliseconds == -1) {
-        if (timer != nullptr) {
+        if (timerExists) {
             timer_delete(timer);
             timer = nullptr;
+            timerExists = false;
         }
         return;
     }
-    if (timer == nullptr) {
+    if (!timerExists) {
         sigevent notification{};
         notification.sigev_notify = SIGEV_SIGNAL;
         notification.sigev_signo = SIGALRM;
@@ -101,6 +101,7 @@ void EventPoll::setTimer(int milliseconds) {
             timer = nullptr;
             THROW_ERROR_NUMBER("timer create");
         }
+        timerExists = true;
     }
     itimerspec period{};
     period.it_value.tv_sec = milliseconds / 1000;
@@ -149,11 +150,19 @@ void EventPoll::dispatch(epoll_event& entry) {
         callback->event(Callback::Readable);
 }
 
+void EventPoll::cancelPendingEntries(Callback* callback) {
+    for (int i = nextEntry; i < readyCount; ++i)
+        if (callback == nullptr || ready[i].data.ptr == callback) ready[i].events = 0;
+}
+
 void EventPoll::close() {
     if (epollFd < 0) return;
     ::close(epollFd);
     epollFd = -1;
     registrations.clear();
+    // A callback that closes the poll may also delete the owners of the
+    // entries still waiting in this pass.
+    cancelPendingEntries(nullptr);
 }
 
 bool EventPoll::shouldTerminate() const {

@@ -35,9 +35,14 @@ private:
     static constexpr int MAX_EVENTS = 8;
 
     void dispatch(epoll_event& entry);
+    // Null cancels every entry still waiting in the current pass.
+    void cancelPendingEntries(Callback* callback);
 
     int epollFd;
     timer_t timer;
+    // The kernel numbers timers from 0, so the first handle of a process is
+    // null and cannot itself tell whether a timer exists.
+    bool timerExists;
     // Which callback owns each descriptor, so that a removal during a pass can
     // cancel the later entries of that pass: their callback may be deleted
     // before they are reached.

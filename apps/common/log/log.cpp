@@ -38,6 +38,8 @@ void openKernelLog() {
 }
 
 void writeRecord(gen::LogLevel level, const char* file, int line, const char* format, va_list args) {
+    // Callers often log a failure and then look at errno themselves.
+    int savedErrno = errno;
     if (kmsgFd < 0) openKernelLog();
     int used = snprintf(message, sizeof message, "%20s:%4i ", baseName(file), line);
     if (used >= 0 && static_cast<size_t>(used) < sizeof message)
@@ -46,6 +48,7 @@ void writeRecord(gen::LogLevel level, const char* file, int line, const char* fo
     pieces[1] = {const_cast<char*>(LEVEL_NAMES[index]), 12};
     pieces[2] = {message, strlen(message)};
     if (writev(kmsgFd, pieces, 4) < 0) fprintf(stderr, "FATAL: Logging: Write failed: %s\n", strerror(errno));
+    errno = savedErrno;
 }
 
 bool passes(gen::LogLevel* threshold, gen::LogLevel level) {

@@ -23,7 +23,7 @@ extern gen::LogLevel* gComponentLogLevel;
 void logMessage(gen::LogLevel* threshold, gen::LogLevel level, const char* file, int line,
                 const char* format, ...) __attribute__((format(printf, 5, 6)));
 void logMessageIntern(gen::LogLevel* threshold, gen::LogLevel level, const char* file, int line,
-                      const char* format, va_list args);
+                      const char* format, va_list args) __attribute__((format(printf, 5, 0)));
 [[noreturn]] void throwError(const char* file, int line, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 [[noreturn]] void throwErrorNumber(const char* file, int line, const char* what);

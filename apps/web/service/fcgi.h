@@ -1,0 +1,72 @@
+#pragma once
+// The FastCGI listener: accepts the front web server's connections, creates
+// one Request per connection, hands complete requests to the request callback
+// and owns every Request until the deferred deletion in cleanup().
+#include "apps/common/event/eventpoll.h"
+
+#include <chrono>
+#include <map>
+#include <vector>
+
+class Request;
+
+class Fcgi : public EventPoll::Callback {
+public:
+    class RequestCallback {
+    public:
+        virtual void handleRequest(Request* request) = 0;
+
+    protected:
+        ~RequestCallback() = default;
+    };
+
+    static constexpr size_t MAX_REQUESTS = 32;
+    static constexpr int BACKLOG = 10;
+    // Blocking reads and writes on a connection give up after this long.
+    static constexpr int SOCKET_TIMEOUT_MS = 1000;
+    static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
+
+    explicit Fcgi(EventPoll& poll);  // listening socket inherited as descriptor 0
+    Fcgi(int port, EventPoll& poll);
+    ~Fcgi();
+    Fcgi(const Fcgi&) = delete;
+    Fcgi& operator=(const Fcgi&) = delete;
+
+    void event(EventType type) override;
+    void addRequest(Request* request);
+    void removeRequest(Request* request);
+    Request* request(unsigned int id);
+    void cleanup();
+
+private:
+    int fd;
+    unsigned int nextId;
+
+public:
+    // Requests handed to the callback and not yet deleted, by connection id.
+    std::map<unsigned int, Request*> requests;
+
+private:
+    std::vector<unsigned int> deleteList;
+    EventPoll& poll;
+
+public:
+    RequestCallback* requestCallback;
+
+private:
+    void accept();
+    void serve(int socket);
+    void pauseAccepting();
+    void resumeAccepting();
+    void release(Request* request) noexcept;
+    void unregister(int socket) noexcept;
+
+    // Every accepted connection not yet deleted, complete or not, so that a
+    // connection that hangs up before its first request is freed too.
+    std::map<unsigned int, Request*> connections;
+    // Set while the listener is off the poll after an accept failure (such
+    // as running out of descriptors, which would otherwise be reported again
+    // at once); a cleanup() after the pause takes it back.
+    bool paused;
+    std::chrono::steady_clock::time_point resumeAt;
+};

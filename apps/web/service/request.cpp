@@ -1,0 +1,287 @@
+#include "apps/web/service/request.h"
+
+#include "apps/common/log/log.h"
+#include "apps/web/service/fcgi.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <chrono>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// Room for the largest record: header, 65535 content bytes and 255 padding bytes.
+constexpr size_t READ_SIZE = 8 + 65535 + 255;
+unsigned char readBuffer[READ_SIZE];  // one thread: shared by every connection
+const char ZEROS[8] = {};
+// A peer that has not taken a whole answer by then is given up, so one stalled
+// client cannot hold the loop (each blocked write also ends at the socket's
+// send timeout).
+constexpr std::chrono::milliseconds SEND_LIMIT{4000};
+}  // namespace
+
+Request::Request(Fcgi* fcgi, int fd, int id)
+    : fcgi(fcgi), fd(fd), id(id), keepConnection(true), headerWritten(false), header{1, 0, 0, 0, 0, 0},
+      registered(false) {}
+
+Request::~Request() {
+    close();
+}
+
+void Request::event(EventType type) {
+    if (type == Hangup) {
+        drop();
+        return;
+    }
+    if (!receive()) return;
+    // The handler run by a record may end the request and close the socket.
+    while (fd >= 0 && completeRecordSize() > 0) readRecord();
+}
+
+// One read of what the socket holds; the poll reported it readable, so this
+// does not block. A record may arrive in pieces over several reads.
+bool Request::receive() {
+    ssize_t got = read(fd, readBuffer, READ_SIZE);
+    if (got > 0) {
+        inbox.append(reinterpret_cast<char*>(readBuffer), got);
+        return true;
+    }
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+    // End of file or a broken connection: a TCP peer's close shows as
+    // readable data, not as a hang-up, and nothing more will come.
+    drop();
+    return false;
+}
+
+void Request::drop() {
+    if (fcgi) fcgi->removeRequest(this);
+}
+
+size_t Request::completeRecordSize() const {
+    if (inbox.size() < sizeof(Header)) return 0;
+    Header next;
+    memcpy(&next, inbox.data(), sizeof next);
+    size_t size = sizeof next + ntohs(next.contentLength) + next.paddingLength;
+    return inbox.size() >= size ? size : 0;
+}
+
+bool Request::readRecord() {
+    if (fd < 0) THROW_ERROR("Request is already closed.");
+    size_t size = completeRecordSize();
+    if (size == 0) return false;
+    memcpy(&header, inbox.data(), sizeof header);
+    LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", requestId(), header.type, ntohs(header.contentLength));
+    bool known = header.type <= GetValuesResult;
+    if (known) handleRecord(reinterpret_cast<unsigned char*>(inbox.data()) + sizeof header);
+    // The framing is known, so an unknown record is skipped, not the connection lost.
+    inbox.erase(0, size);
+    return known;
+}
+
+void Request::handleRecord(unsigned char* content) {
+    int length = ntohs(header.contentLength);
+    switch (header.type) {
+    case BeginRequest:
+        begin(requestId(), length >= 3 && (content[2] & 1));
+        break;
+    case Params:
+        if (length > 0) addParams(content, length);
+        break;
+    case Stdin:
+        if (length > 0)
+            appendPostData(content, length);
+        else if (fcgi)
+            fcgi->addRequest(this);
+        break;
+    default:
+        break;
+    }
+}
+
+void Request::begin(unsigned short requestId, bool keepConnection) {
+    params.clear();
+    out.str("");
+    out.clear();
+    err.str("");
+    err.clear();
+    std::string().swap(postData);  // a kept connection must not hold a large body's memory
+    headerWritten = false;
+    this->keepConnection = keepConnection;
+    header.requestId = htons(requestId);
+    LOG(DebugMost, "REQUEST  begin(%i, %i, %s)", fd, requestId, keepConnection ? "true" : "false");
+}
+
+int Request::getLength(unsigned char*& p, int& remaining) {
+    if (remaining < 1) return -1;
+    unsigned char first = *p++;
+    --remaining;
+    if (first < 128) return first;
+    if (remaining < 3) {
+        remaining = 0;
+        return -1;
+    }
+    int length = (first & 0x7f) << 24 | p[0] << 16 | p[1] << 8 | p[2];
+    p += 3;
+    remaining -= 3;
+    return length;
+}
+
+void Request::addParams(unsigned char* data, int length) {
+    unsigned char* p = data;
+    int remaining = length;
+    while (remaining > 0) {
+        int nameLength = getLength(p, remaining);
+        int valueLength = getLength(p, remaining);
+        if (nameLength < 0 || valueLength < 0 || (nameLength == 0 && valueLength == 0)) break;
+        // Compared one at a time: the sum of two 31-bit lengths overflows an int.
+        if (nameLength > remaining || valueLength > remaining - nameLength) break;
+        const char* text = reinterpret_cast<const char*>(p);
+        addParam(std::string(text, nameLength), std::string(text + nameLength, valueLength));
+        p += nameLength + valueLength;
+        remaining -= nameLength + valueLength;
+    }
+}
+
+void Request::addParam(const std::string& name, const std::string& value) {
+    params.insert_or_assign(name, value);
+}
+
+void Request::appendPostData(unsigned char* data, int length) {
+    postData.append(reinterpret_cast<const char*>(data), length);
+}
+
+std::stringstream& Request::output() {
+    if (!headerWritten) {
+        out << DEFAULT_HEADER;
+        headerWritten = true;
+    }
+    if (out.tellp() > FLUSH_THRESHOLD) sendOutput();
+    return out;
+}
+
+void Request::writeHeader(const char* text) {
+    headerWritten = true;
+    out << text;
+}
+
+std::string Request::take(std::stringstream& stream) {
+    std::string contents = stream.str();
+    stream.str("");
+    stream.clear();
+    return contents;
+}
+
+void Request::sendOutput() {
+    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    std::string contents = take(out);
+    header.type = Stdout;
+    writeRecord(contents.data(), contents.size());
+}
+
+void Request::sendError() {
+    if (err.tellp() <= 0) return;
+    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    std::string contents = take(err);
+    header.type = Stderr;
+    writeRecord(contents.data(), contents.size());
+}
+
+void Request::end() {
+    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    // Once answered, the request is never pushed to again, even on a kept connection.
+    userData.reset();
+    if (fd < 0) return;  // ended before and closed
+    // The whole answer leaves in one write: output, errors, end record.
+    std::string output = take(out), errors = take(err);
+    Batch batch(header);
+    batch.add(Stdout, output.data(), output.size());
+    batch.add(Stderr, errors.data(), errors.size());
+    batch.add(EndRequest, ZEROS, sizeof ZEROS);
+    header.type = EndRequest;
+    send(batch);
+    LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId());
+    if (!keepConnection) {
+        fcgi->removeRequest(this);
+        close();
+    }
+}
+
+int Request::writeRecord(const char* data, unsigned int length) {
+    if (fd < 0) THROW_ERROR_NUMBER("Request is already closed.");
+    if (length == 0) return 0;
+    Batch batch(header);
+    batch.add(header.type, data, length);
+    return send(batch);
+}
+
+void Request::Batch::add(uint8_t type, const char* data, size_t length) {
+    size_t padding = (8 - length % 8) % 8;
+    for (size_t offset = 0; offset < length;) {
+        size_t chunk = std::min<size_t>(length - offset, MAX_CONTENT);
+        Header record = echo;
+        record.type = type;
+        record.contentLength = htons(static_cast<uint16_t>(chunk));
+        record.paddingLength = offset + chunk == length ? padding : 0;
+        LOG(DebugAll, "REQUEST     tx(%i, %i, %i)", ntohs(echo.requestId), type, static_cast<int>(chunk));
+        records.push_back({record, data + offset, chunk});
+        offset += chunk;
+    }
+}
+
+std::vector<iovec> Request::Batch::pieces() {
+    std::vector<iovec> list;
+    list.reserve(records.size() * 3);
+    for (Record& record : records) {
+        list.push_back({&record.header, sizeof record.header});
+        list.push_back({const_cast<char*>(record.data), record.length});
+        if (record.header.paddingLength > 0) list.push_back({const_cast<char*>(ZEROS), record.header.paddingLength});
+    }
+    return list;
+}
+
+int Request::send(Batch& batch) {
+    std::vector<iovec> pieces = batch.pieces();
+    auto deadline = std::chrono::steady_clock::now() + SEND_LIMIT;
+    size_t next = 0;
+    while (next < pieces.size()) {
+        int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+        ssize_t written = writev(fd, &pieces[next], count);
+        if (written < 0) {
+            // EAGAIN: the send timeout passed with nothing taken.
+            if ((errno == EINTR || errno == EAGAIN) && std::chrono::steady_clock::now() < deadline) continue;
+            break;
+        }
+        // Skip what the socket took, a piece taken in part included.
+        size_t left = written;
+        for (; next < pieces.size() && left >= pieces[next].iov_len; ++next) left -= pieces[next].iov_len;
+        if (left > 0) {
+            pieces[next].iov_base = static_cast<char*>(pieces[next].iov_base) + left;
+            pieces[next].iov_len -= left;
+        }
+        if (next < pieces.size() && std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            break;
+        }
+    }
+    if (next == pieces.size()) return 0;
+    LOG(Warn, "REQUEST  write(%u) failed: %s", id, strerror(errno));
+    // The answer is cut short, so the connection cannot carry another one.
+    shutdown(fd, SHUT_RDWR);
+    return -1;
+}
+
+int Request::close() {
+    if (fd < 0) return 0;
+    shutdown(fd, SHUT_RDWR);
+    int result = ::close(fd);
+    fd = -1;
+    return result;
+}
+
+unsigned short Request::requestId() const {
+    return ntohs(header.requestId);
+}

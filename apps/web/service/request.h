@@ -1,0 +1,114 @@
+#pragma once
+// One accepted FastCGI connection and the request it is currently bringing:
+// decodes the records, collects parameters and body, and sends the answer
+// back as standard-output records followed by the end-of-request record.
+#include "apps/common/event/eventpoll.h"
+
+#include <any>
+#include <cstdint>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/uio.h>
+#include <vector>
+
+class Fcgi;
+
+class Request : public EventPoll::Callback {
+public:
+    // The 8-byte record header in its wire layout; multi-byte fields are big-endian.
+    struct Header {
+        uint8_t version;
+        uint8_t type;
+        uint16_t requestId;
+        uint16_t contentLength;
+        uint8_t paddingLength;
+        uint8_t reserved;
+    };
+    static_assert(sizeof(Header) == 8, "the record header is 8 bytes on the wire");
+
+    enum RecordType : uint8_t {
+        BeginRequest = 1,
+        AbortRequest = 2,
+        EndRequest = 3,
+        Params = 4,
+        Stdin = 5,
+        Stdout = 6,
+        Stderr = 7,
+        GetValuesResult = 10,  // the highest type we know
+    };
+    static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
+    static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
+    static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
+
+    Request(Fcgi* fcgi, int fd, int id);
+    virtual ~Request();
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    void event(EventType type) override;
+
+    bool readRecord();
+    void begin(unsigned short requestId, bool keepConnection);
+    static int getLength(unsigned char*& p, int& remaining);
+    void addParams(unsigned char* data, int length);
+    void addParam(const std::string& name, const std::string& value);
+    void appendPostData(unsigned char* data, int length);
+
+    std::stringstream& output();
+    void writeHeader(const char* text);
+    void sendOutput();
+    void sendError();
+    void end();
+    int writeRecord(const char* data, unsigned int length);
+    int close();
+
+    // The FastCGI request id of the current request, in host order.
+    unsigned short requestId() const;
+
+    Fcgi* fcgi;
+    int fd;
+    unsigned int id;
+    bool keepConnection;
+    bool headerWritten;
+    std::map<std::string, std::string> params;
+    std::string postData;
+    std::stringstream out;
+    std::stringstream err;
+    Header header;
+    // The handler's mark for a request it answers later; cleared by end().
+    std::any userData;
+
+private:
+    friend class Fcgi;
+
+    // Gathers the records of one answer so that they leave with one write.
+    // The data added must outlive the batch.
+    class Batch {
+    public:
+        explicit Batch(const Header& echo) : echo(echo) {}
+        void add(uint8_t type, const char* data, size_t length);
+        std::vector<iovec> pieces();
+
+    private:
+        struct Record {
+            Header header;
+            const char* data;
+            size_t length;
+        };
+        Header echo;
+        std::vector<Record> records;
+    };
+
+    bool receive();
+    size_t completeRecordSize() const;
+    void handleRecord(unsigned char* content);
+    static std::string take(std::stringstream& stream);
+    int send(Batch& batch);
+    void drop();
+
+    // Bytes received but not yet decoded: at most one partial record.
+    std::string inbox;
+    // Whether the socket is still registered with the poll.
+    bool registered;
+};

@@ -1,0 +1,222 @@
+// The event loop: result codes, signal handling, dispatch priority and the
+// guard against callbacks deleted earlier in the same pass.
+#include "apps/common/event/eventpoll.h"
+#include "support/child.h"
+#include "support/kmsg.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Recorder : public EventPoll::Callback {
+public:
+    void event(EventType type) override { seen.push_back(type); }
+    std::vector<EventType> seen;
+};
+
+struct SocketPair {
+    SocketPair() { socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends); }
+    ~SocketPair() {
+        for (int end : ends)
+            if (end >= 0) close(end);
+    }
+    void closePeer() {
+        close(ends[1]);
+        ends[1] = -1;
+    }
+    int ends[2];
+};
+
+// Signals a process from a helper process after a delay, so the signal lands
+// while the caller sits in epoll_wait.
+void signalLater(int signal, int delayMs) {
+    pid_t target = getpid();
+    if (fork() == 0) {
+        usleep(delayMs * 1000);
+        kill(target, signal);
+        _exit(0);
+    }
+}
+
+TEST(EventPollSignals, TerminationWhileIdleEndsEveryLaterWait) {
+    kmsg::Cursor cursor;
+    std::string results = inChild([] {
+        EventPoll poll;
+        kill(getpid(), SIGTERM);
+        std::string seen;
+        seen += std::to_string(poll.wait(100, false));
+        seen += std::to_string(poll.wait(100, false));
+        seen += std::to_string(poll.wait(10, true));  // still polls: nothing ready
+        seen += poll.shouldTerminate() ? "T" : "-";
+        return seen;
+    });
+    EXPECT_EQ(results, "442T");
+    EXPECT_EQ(cursor.count("SIG 15: Terminated"), 1u);
+}
+
+TEST(EventPollSignals, SignalDuringWaitInterruptsThenTerminates) {
+    kmsg::Cursor cursor;
+    std::string results = inChild([] {
+        EventPoll poll;
+        signalLater(SIGINT, 100);
+        std::string seen = std::to_string(poll.wait(20000, false));
+        seen += std::to_string(poll.wait(100, false));
+        return seen;
+    });
+    EXPECT_EQ(results, "04");
+    EXPECT_EQ(cursor.count("SIG 2: Interrupt"), 1u);
+}
+
+TEST(EventPollSignals, BrokenPipeIsIgnored) {
+    std::string result = inChild([] {
+        EventPoll poll;
+        SocketPair pair;
+        pair.closePeer();
+        ssize_t written = write(pair.ends[0], "x", 1);
+        return std::to_string(written) + (errno == EPIPE ? " EPIPE" : " other");
+    });
+    EXPECT_EQ(result, "-1 EPIPE");
+}
+
+TEST(EventPollDispatch, HangupWinsOverReadableData) {
+    EventPoll poll;
+    SocketPair pair;
+    Recorder recorder;
+    poll.add(pair.ends[0], &recorder, EPOLLIN);
+    ASSERT_EQ(write(pair.ends[1], "data", 4), 4);
+    pair.closePeer();
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    EXPECT_EQ(recorder.seen, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Hangup});
+}
+
+TEST(EventPollDispatch, UrgentWinsOverReadableAndPlainDataIsReadable) {
+    // Out-of-band TCP data is the one way to raise priority readiness.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    int client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), size), 0);
+    int server = accept(listener, nullptr, nullptr);
+
+    EventPoll poll;
+    Recorder recorder;
+    poll.add(server, &recorder, EPOLLIN | EPOLLPRI);
+    ASSERT_EQ(send(client, "u", 1, MSG_OOB), 1);
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    char urgent;
+    recv(server, &urgent, 1, MSG_OOB);
+    ASSERT_EQ(write(client, "p", 1), 1);
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    EXPECT_EQ(recorder.seen, (std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Urgent,
+                                                                          EventPoll::Callback::Readable}));
+    for (int fd : {client, server, listener}) close(fd);
+}
+
+TEST(EventPollDispatch, EntriesWithoutInputOrCallbackCallNothingButCount) {
+    EventPoll poll;
+    SocketPair writable, orphan;
+    Recorder recorder;
+    poll.add(writable.ends[0], &recorder, EPOLLOUT);
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    EXPECT_TRUE(recorder.seen.empty());
+
+    poll.remove(writable.ends[0]);
+    kmsg::Cursor cursor;
+    poll.add(orphan.ends[0], nullptr, EPOLLIN);
+    ASSERT_EQ(write(orphan.ends[1], "x", 1), 1);
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    EXPECT_EQ(cursor.count("Unhandled event: 00000001"), 1u);
+}
+
+TEST(EventPollDispatch, NothingReadyTimesOut) {
+    EventPoll poll;
+    EXPECT_EQ(poll.wait(10, false), EventPoll::Timeout);
+}
+
+// Each one, when called, removes and "deletes" the other: the entry of the
+// deleted one must not be dispatched in the same pass.
+class Sibling : public EventPoll::Callback {
+public:
+    Sibling(EventPoll& poll, int fd) : poll(poll), fd(fd) {}
+    void event(EventType) override {
+        calls += 1;
+        if (!alive) usedAfterDelete = true;
+        poll.remove(other->fd);
+        other->alive = false;
+    }
+    EventPoll& poll;
+    int fd;
+    Sibling* other = nullptr;
+    bool alive = true;
+    bool usedAfterDelete = false;
+    int calls = 0;
+};
+
+TEST(EventPollDispatch, CallbackRemovedEarlierInThePassIsNotCalled) {
+    EventPoll poll;
+    SocketPair first, second;
+    Sibling a(poll, first.ends[0]), b(poll, second.ends[0]);
+    a.other = &b;
+    b.other = &a;
+    poll.add(a.fd, &a, EPOLLIN);
+    poll.add(b.fd, &b, EPOLLIN);
+    ASSERT_EQ(write(first.ends[1], "x", 1), 1);
+    ASSERT_EQ(write(second.ends[1], "x", 1), 1);
+    EXPECT_EQ(poll.wait(1000, false), EventPoll::EventsHandled);
+    EXPECT_EQ(a.calls + b.calls, 1);
+    EXPECT_FALSE(a.usedAfterDelete || b.usedAfterDelete);
+}
+
+TEST(EventPollTimer, ExpiryIsReportedAndStopsWhenCleared) {
+    EventPoll poll;
+    poll.setTimer(-1);  // without a timer: nothing to do
+    poll.setTimer(30);
+    EXPECT_EQ(poll.wait(5000, false), EventPoll::TimerExpired);
+    poll.setTimer(20);  // re-arms the same timer
+    EXPECT_EQ(poll.wait(5000, false), EventPoll::TimerExpired);
+    poll.setTimer(-1);
+    EXPECT_EQ(poll.wait(100, false), EventPoll::Timeout);
+    EXPECT_EQ(poll.wait(100, false), EventPoll::Timeout);
+}
+
+TEST(EventPollClose, AddAndWaitThrowAfterCloseAndRemoveIsIgnored) {
+    EventPoll poll;
+    SocketPair pair;
+    Recorder recorder;
+    poll.add(pair.ends[0], &recorder, EPOLLIN);
+    poll.close();
+    poll.close();
+    EXPECT_NO_THROW(poll.remove(pair.ends[0]));
+    EXPECT_THROW(poll.add(pair.ends[1], &recorder, EPOLLIN), std::runtime_error);
+    try {
+        poll.wait(10, true);
+        ADD_FAILURE() << "wait after close did not throw";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("wait called on an already closed handle"), std::string::npos);
+    }
+}
+
+TEST(EventPollClose, RegisteringTwiceIsAnError) {
+    EventPoll poll;
+    SocketPair pair;
+    Recorder recorder;
+    poll.add(pair.ends[0], &recorder, EPOLLIN);
+    EXPECT_THROW(poll.add(pair.ends[0], &recorder, EPOLLIN), std::runtime_error);
+    poll.remove(pair.ends[0]);
+    EXPECT_THROW(poll.remove(pair.ends[0]), std::runtime_error);
+}
+
+}  // namespace

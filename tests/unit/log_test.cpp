@@ -1,0 +1,177 @@
+// Log records as the kernel log receives them, and the errors raised from them.
+#include "apps/common/log/log.h"
+#include "support/child.h"
+#include "support/kmsg.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <stdexcept>
+#include <string>
+#include <sys/mount.h>
+
+namespace {
+
+const std::string PREFIX = "          unit_tests  ";
+
+// Points the process threshold at a level for the duration of a test.
+class Threshold {
+public:
+    explicit Threshold(gen::LogLevel level) : value(level), saved(gComponentLogLevel) { gComponentLogLevel = &value; }
+    ~Threshold() { gComponentLogLevel = saved; }
+    gen::LogLevel value;
+
+private:
+    gen::LogLevel* saved;
+};
+
+void closeKernelLog() {
+    for (int fd = 3; fd < 1024; ++fd) {
+        char link[64] = {};
+        std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (readlink(path.c_str(), link, sizeof link - 1) > 0 && std::string(link) == "/dev/kmsg") close(fd);
+    }
+}
+
+std::string raisedText(const std::function<void()>& raise) {
+    try {
+        raise();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "<nothing raised>";
+}
+
+TEST(LogRecord, IsPrefixLevelLocationMessageAndNewline) {
+    kmsg::Cursor cursor;
+    int line = __LINE__ + 1;
+    LOG(Warn, "value %d of %s", 42, "answer");
+    EXPECT_EQ(cursor.text(), PREFIX + "Warn        " + kmsg::location("log_test.cpp", line) + "value 42 of answer\n");
+}
+
+TEST(LogRecord, EveryLevelHasATwelveCharacterName) {
+    const char* names[] = {"DebugAll    ", "DebugMost   ", "DebugLight  ", "LogAll      ",
+                           "LogMost     ", "LogLight    ", "Warn        ", "Error       "};
+    kmsg::Cursor cursor;
+    for (int level = gen::DebugAll; level <= gen::Error; ++level)
+        logMessage(nullptr, static_cast<gen::LogLevel>(level), "x.cpp", 1, "m");
+    auto lines = cursor.lines();
+    ASSERT_EQ(lines.size(), 8u);
+    for (int level = 0; level < 8; ++level) {
+        EXPECT_EQ(std::string(names[level]).size(), 12u);
+        EXPECT_EQ(lines[level], PREFIX + names[level] + kmsg::location("x.cpp", 1) + "m");
+    }
+}
+
+TEST(LogRecord, LocationUsesBaseNameAndWidensLongLineNumbers) {
+    kmsg::Cursor cursor;
+    logMessage(nullptr, gen::Warn, "/deep/folder/of/source.cpp", 7, "a");
+    logMessage(nullptr, gen::Warn, "plain.cpp", 123456, "b");
+    logMessage(nullptr, gen::Warn, "a-very-long-source-file-name.cpp", 12, "c");
+    auto lines = cursor.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].substr(34), "          source.cpp:   7 a");
+    EXPECT_EQ(lines[1].substr(34), "           plain.cpp:123456 b");
+    EXPECT_EQ(lines[2].substr(34), "a-very-long-source-file-name.cpp:  12 c");
+}
+
+TEST(LogRecord, LongMessageIsCutToFiveHundredElevenCharacters) {
+    std::string longText(1000, 'x');
+    kmsg::Cursor cursor;
+    logMessage(nullptr, gen::Error, "f.cpp", 3, "%s", longText.c_str());
+    auto lines = cursor.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    std::string field = lines[0].substr(34);
+    EXPECT_EQ(field.size(), 511u);
+    EXPECT_EQ(field, kmsg::location("f.cpp", 3) + longText.substr(0, 511 - 26));
+
+    std::string raised = raisedText([&] { throwError("f.cpp", 3, "%s", longText.c_str()); });
+    EXPECT_EQ(raised, field);
+}
+
+TEST(LogThreshold, DropsLowerLevelsAndIsReadAtEveryMessage) {
+    Threshold threshold(gen::LogMost);
+    kmsg::Cursor cursor;
+    LOG(LogAll, "dropped");
+    LOG(LogMost, "kept at threshold");
+    LOG(Warn, "kept above");
+    threshold.value = gen::Error;  // as another process would change it
+    LOG(Warn, "dropped after change");
+    LOG(Error, "kept error");
+    EXPECT_EQ(cursor.count("dropped"), 0u);
+    EXPECT_EQ(cursor.lines().size(), 3u);
+    EXPECT_EQ(cursor.count("Error       "), 1u);
+}
+
+TEST(LogThreshold, NullThresholdWritesEverything) {
+    ASSERT_EQ(gComponentLogLevel, nullptr);
+    kmsg::Cursor cursor;
+    LOG(DebugAll, "early start-up message");
+    EXPECT_EQ(cursor.count("DebugAll    "), 1u);
+}
+
+TEST(LogThreshold, RaisedErrorsBypassAThresholdAboveEveryLevel) {
+    Threshold threshold(static_cast<gen::LogLevel>(8));
+    kmsg::Cursor cursor;
+    LOG(Error, "silenced");
+    raisedText([] { THROW_ERROR("raised %d", 1); });
+    raisedText([] {
+        errno = EACCES;
+        throwErrorNumberInfo("g.cpp", 9, "open");
+    });
+    auto lines = cursor.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("Error       "), std::string::npos);
+    EXPECT_EQ(lines[1], PREFIX + "LogLight    " + kmsg::location("g.cpp", 9) + "open: Permission denied");
+}
+
+TEST(LogErrors, WhatIsTheLocationAndMessageWithoutPrefixOrLevel) {
+    kmsg::Cursor cursor;
+    EXPECT_EQ(raisedText([] { throwError("h.cpp", 12, "bad %s", "thing"); }),
+              kmsg::location("h.cpp", 12) + "bad thing");
+    EXPECT_EQ(raisedText([] {
+                  errno = ENOENT;
+                  throwErrorNumber("h.cpp", 13, "socket");
+              }),
+              kmsg::location("h.cpp", 13) + "socket: No such file or directory");
+    auto lines = cursor.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], PREFIX + "Error       " + kmsg::location("h.cpp", 12) + "bad thing");
+    EXPECT_EQ(lines[1], PREFIX + "Error       " + kmsg::location("h.cpp", 13) + "socket: No such file or directory");
+}
+
+TEST(LogFailure, MissingKernelLogCostsOneStandardErrorLinePerRecord) {
+    int exitCode = -1;
+    std::string report = inChild(
+        [] {
+            // Hide the log device from this child only; an already open
+            // descriptor is closed so the writer sees the failure either way.
+            closeKernelLog();
+            int errors[2];
+            if (pipe(errors) != 0 || unshare(CLONE_NEWNS) != 0 ||
+                mount("none", "/dev", "tmpfs", 0, nullptr) != 0)
+                return std::string("setup failed");
+            dup2(errors[1], 2);
+            LOG(Error, "one");
+            LOG(Error, "two");
+            LOG(Error, "three");
+            close(2);
+            close(errors[1]);
+            std::string text;
+            char buffer[512];
+            for (ssize_t got; (got = read(errors[0], buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+            return text;
+        },
+        &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    std::string line = "FATAL: Logging: Write failed: Bad file descriptor\n";
+    EXPECT_EQ(report, line + line + line);
+}
+
+TEST(LogFailure, LoggingKeepsTheCallersErrno) {
+    errno = ECONNABORTED;
+    LOG(Error, "after a failed call");
+    EXPECT_EQ(errno, ECONNABORTED);
+}
+
+}  // namespace

@@ -32,7 +32,7 @@ sem_t* openReadySemaphore(int& failedAttempts) {
 }
 }  // namespace
 
-ServerConnection::ServerConnection(EventPoll& poll) : handler(nullptr), poll(poll), fd(-1) {
+ServerConnection::ServerConnection(EventPoll& poll) : poll(poll), fd(-1), handler(nullptr) {
     LOG(LogLight, "Waiting for server");
     int failedAttempts = 0;
     sem_t* semaphore = openReadySemaphore(failedAttempts);
@@ -49,11 +49,15 @@ ServerConnection::ServerConnection(EventPoll& poll) : handler(nullptr), poll(pol
         throw;
     }
     LOG(LogLight, "Connected after %i attempts", failedAttempts);
-    if (sem_post(semaphore) < 0) {
-        sem_close(semaphore);
+    bool posted = sem_post(semaphore) == 0;
+    int error = errno;
+    sem_close(semaphore);
+    if (!posted) {
+        // A constructor that raises gets no destructor: leave nothing registered with the poll.
+        close();
+        errno = error;
         THROW_ERROR_NUMBER("sem_post");
     }
-    sem_close(semaphore);
 }
 
 ServerConnection::~ServerConnection() {
@@ -66,7 +70,13 @@ void ServerConnection::connect() {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     strncpy(address.sun_path, SOCKET_PATH, sizeof address.sun_path - 1);
-    poll.add(fd, this, EPOLLIN);
+    try {
+        poll.add(fd, this, EPOLLIN);
+    } catch (...) {
+        ::close(fd);
+        fd = -1;
+        throw;
+    }
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
         int error = errno;
         close();

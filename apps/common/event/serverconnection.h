@@ -28,12 +28,15 @@ public:
     void postEvent(Notify const& notify);
     void subscribe(Notify const& notify);
     void subscribeAll();
-
-    EventHandler* handler;
+    bool isConnected() const { return fd >= 0; }
 
 private:
     EventPoll& poll;
     int fd;
+
+public:
+    // Set directly by the owner; events are logged and dropped while it is null.
+    EventHandler* handler;
 };
 
 extern ServerConnection* gServerConnection;

@@ -33,6 +33,10 @@ std::string setBuffer64Introspection(char* payload, unsigned int mem, unsigned i
 
 std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify event, JsonPairs const& pairs);
 
+// Raises "Index exceeds limit" unless index names an element of the variable:
+// 0 for anything but a list of structures, else below its element count.
+void checkElementIndex(VariableInfo const& info, uint32_t index);
+
 template <typename T>
 void setVariable(T& variable, Notify event, T const& value) {
     if (std::memcmp(&variable, &value, sizeof(T)) == 0) return;

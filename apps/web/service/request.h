@@ -40,6 +40,10 @@ public:
     static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
     static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
+    // The largest body kept: a firmware image fits, a body that would fill
+    // the device's memory does not. Bigger ones are refused, not collected.
+    static constexpr size_t MAX_BODY = 512u * 1024 * 1024;
+    static constexpr const char* BODY_TOO_LARGE = "{\"result\": \"Request body too large\" }";
 
     Request(Fcgi* fcgi, int fd, int id);
     virtual ~Request();
@@ -65,6 +69,7 @@ public:
 
     // The FastCGI request id of the current request, in host order.
     unsigned short requestId() const;
+    bool isClosed() const { return fd < 0; }
 
     Fcgi* fcgi;
     int fd;
@@ -106,9 +111,12 @@ private:
     static std::string take(std::stringstream& stream);
     int send(Batch& batch);
     void drop();
+    void bodyComplete();
 
     // Bytes received but not yet decoded: at most one partial record.
     std::string inbox;
     // Whether the socket is still registered with the poll.
     bool registered;
+    // Set once the announced or received body exceeds MAX_BODY.
+    bool bodyTooLarge;
 };

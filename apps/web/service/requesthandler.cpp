@@ -39,6 +39,8 @@ void RequestHandler::route(Request* request, const std::string& script) {
         request->userData = UPDATE_REQUEST;
     } else if (script == "/api/v1/set.cgi") {
         answerSet(request);
+    } else if (script == "/zelapp/v1") {
+        app.handleRequest(request);
     } else if (script == "/api/v1/modemdata.cgi") {
         programModem(request);
     } else if (script == "/api/v1/premarkeddata.cgi") {

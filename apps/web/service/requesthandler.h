@@ -7,6 +7,7 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/sharedvariable.h"
+#include "apps/web/service/zelapp.h"
 
 #include <bitset>
 #include <chrono>
@@ -54,5 +55,6 @@ private:
     Fcgi& fcgi;
     std::chrono::steady_clock::time_point lastPeriodic;
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
+    ZelApp app;
     SharedVariable variableLogging;
 };

@@ -1,0 +1,242 @@
+#include "apps/web/service/zelapp.h"
+
+#include "apps/common/constants/constants.h"
+#include "apps/common/introspection/introspection.h"
+#include "apps/common/log/log.h"
+#include "apps/libs/lhwinfo/hwinfo.h"
+#include "apps/web/service/appvariables.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <sys/statvfs.h>
+
+namespace {
+constexpr std::array<const char*, UPDATE_STATE_COUNT> UPDATE_STATE_NAMES = {
+    "NoFileSelected", "CheckingFile", "FileValid", "FileNotFound", "FileCorrupt",
+    "FileNotCompatible", "CopyingFile", "CopyingFailed", "RebootFailed", "Rebooting",
+    "Success", "Failed", "DeviceNotFound", "InProgress",
+};
+
+const std::string LENS_TABLES_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER;
+const std::string FOCUS_RINGS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::FOR_FOLDER;
+const std::string SETUPS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::SETUPS_FOLDER;
+
+struct FolderRoute {
+    std::string_view prefix;
+    const std::string& folder;
+};
+const FolderRoute FOLDER_ROUTES[] = {
+    {"/lenstables", LENS_TABLES_FOLDER},
+    {"/focusrings", FOCUS_RINGS_FOLDER},
+    {"/setups", SETUPS_FOLDER},
+};
+
+// The rest of `path` after `prefix`, or false when it does not start so.
+bool afterPrefix(std::string_view path, std::string_view prefix, std::string_view& rest) {
+    if (!path.starts_with(prefix)) return false;
+    rest = path.substr(prefix.size());
+    return true;
+}
+
+// Progress of a multi-part accessory update in percent of the whole. The
+// three values come from shared memory that any process writes, so the sum is
+// formed in 64 bits, where neither it nor a division by -1 can overflow.
+long long accessoryProgress(int32_t progress, int32_t index, int32_t count) {
+    if (count == 0) return 0;
+    return (static_cast<long long>(progress) + 100LL * index) / count;
+}
+
+// One field of the accessory list's structure, located through the catalogue.
+struct EntryField {
+    uint32_t offset;
+    uint32_t capacity;  // for texts: up to the next field or the entry's end
+};
+
+EntryField entryField(const VariableInfo& list, const char* name) {
+    const std::vector<StructInfo>& fields = *list.structInfo;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (strcmp(fields[i].name, name) != 0) continue;
+        uint32_t end = i + 1 < fields.size() ? fields[i + 1].offset : list.elementSize;
+        return {fields[i].offset, end - fields[i].offset};
+    }
+    THROW_ERROR("Unknown field %s of %s", name, list.name);
+}
+
+uint32_t diskFigure(unsigned long long blocks, unsigned long blockSize) {
+    return static_cast<uint32_t>(blocks * blockSize);
+}
+}  // namespace
+
+const AppVariables& appVariables() {
+    static const AppVariables variables;
+    return variables;
+}
+
+std::string boundedText(const char* field, std::size_t capacity) {
+    return std::string(field, strnlen(field, capacity));
+}
+
+const char* updateStateName(int32_t state) {
+    return state >= 0 && state < UPDATE_STATE_COUNT ? UPDATE_STATE_NAMES[state] : "Unknown";
+}
+
+std::string jsonText(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            escaped += '\\';
+            escaped += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char code[8];
+            snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
+            escaped += code;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+void writeResult(std::ostream& out, const std::string& text) {
+    out << "{" << "\"result\": \"" << jsonText(text) << "\" }";
+}
+
+ZelApp::ZelApp() : hostUpdate(false) {
+    std::string board;
+    // Without the hardware info the service still serves everything else;
+    // the identity then stays empty, as for an unreadable field.
+    try {
+        HwInfo info;
+        info.initialize();
+        info.read(Constants::HWINFO_SERIAL, serial);
+        info.read(Constants::HWINFO_BOARD, board);
+    } catch (const std::exception& error) {
+        LOG(Error, "Hardware info not available: %s", error.what());
+    }
+    deviceId = board + "-" + serial;
+}
+
+void ZelApp::handleRequest(Request* request) {
+    if (request == nullptr) return;
+    std::string path = request->params["PATH_INFO"];
+    std::string method = request->params["REQUEST_METHOD"];
+    LOG(LogMost, "ZelApp: %s %s", method.c_str(), path.c_str());
+    // Every route answers its own failures; this is the last guard, so that
+    // nothing a client sends can end the service or leave its request open.
+    try {
+        route(request, method, path);
+    } catch (const std::exception& error) {
+        LOG(Error, "ZelApp: %s %s failed: %s", method.c_str(), path.c_str(), error.what());
+        writeResult(request->output(), "Request failed");
+    }
+    request->end();
+}
+
+void ZelApp::route(Request* request, const std::string& /*method*/, const std::string& path) {
+    std::string_view rest;
+    if (afterPrefix(path, "/device", rest)) {
+        if (rest == "/info")
+            deviceInfo(request);
+        else if (rest == "/update")
+            update(request);
+        else if (rest.starts_with("/status"))
+            updateStatus(request);
+        else
+            writeResult(request->output(), "Unknown request");
+        return;
+    }
+    for (const FolderRoute& folderRoute : FOLDER_ROUTES) {
+        if (!afterPrefix(path, folderRoute.prefix, rest)) continue;
+        std::string_view name;
+        if (rest == "/list")
+            listOperation(request, folderRoute.folder.c_str());
+        else if (afterPrefix(rest, "/file", name))
+            fileOperation(request, folderRoute.folder.c_str(), std::string(name));
+        else
+            writeResult(request->output(), "Unknown request");
+        return;
+    }
+    writeResult(request->output(), "Unknown request");
+}
+
+void ZelApp::deviceInfo(Request* request) {
+    const AppVariables& variables = appVariables();
+    struct statvfs disk;
+    uint32_t total = 0, available = 0;
+    if (statvfs("/", &disk) == 0) {
+        total = diskFigure(disk.f_blocks, disk.f_bsize);
+        available = diskFigure(disk.f_bavail, disk.f_bsize);
+    }
+    std::ostream& out = request->output();
+    out << "{\r\n"
+        << "  \"_id\": \"" << jsonText(deviceId) << "\",\r\n"
+        << "  \"name\": \"" << jsonText(boundedText(variables.productName.text<20>().data(), 20)) << "\",\r\n"
+        << "  \"serialnumber\": \"" << jsonText(serial) << "\",\r\n"
+        << "  \"firmwareversion\": \"" << jsonText(boundedText(variables.productVersion.text<20>().data(), 20))
+        << "\",\r\n"
+        << "  \"space_total\": " << total << ",\r\n"
+        << "  \"space_available\": " << available << ",\r\n"
+        << "  \"devices\": [\r\n";
+
+    const VariableInfo& list = Introspection::variable(variables.tlxDeviceList.mem, variables.tlxDeviceList.var);
+    const EntryField connected = entryField(list, "TlxDeviceConnected");
+    const EntryField serialNumber = entryField(list, "TlxSerNumber");
+    const EntryField name = entryField(list, "TlxDeviceName");
+    const EntryField version = entryField(list, "TlxMainSwVersion");
+    const char* entries = &variables.tlxDeviceList.as<char>();
+    unsigned long count = strtoul(list.arrayLength, nullptr, 10);
+    bool first = true;
+    for (unsigned long index = 0; index < count; ++index) {
+        const char* entry = entries + index * list.elementSize;
+        if (entry[connected.offset] == 0) continue;
+        int32_t number;
+        memcpy(&number, entry + serialNumber.offset, sizeof number);
+        std::string deviceName = jsonText(boundedText(entry + name.offset, name.capacity));
+        if (!first) out << ", \r\n";
+        first = false;
+        out << "    {\r\n"
+            << "      \"_id\": \"" << deviceName << "-" << number << "\",\r\n"
+            << "      \"name\": \"" << deviceName << "\",\r\n"
+            << "      \"serialnumber\": \"" << number << "\",\r\n"
+            << "      \"firmwareversion\": \"" << jsonText(boundedText(entry + version.offset, version.capacity))
+            << "\"\r\n"
+            << "    }";
+    }
+    out << "\r\n  ]\r\n"
+        << "}\r\n";
+}
+
+void ZelApp::updateStatus(Request* request) {
+    const AppVariables& variables = appVariables();
+    int32_t state;
+    long long progress = accessoryProgress(variables.tlxUpdateProgress.as<int32_t>(),
+                                           variables.tlxUpdateIndex.as<int32_t>(),
+                                           variables.tlxUpdateCount.as<int32_t>());
+    // Polling the status is how the app starts an update the device has
+    // found valid. Without the broker the start cannot be announced: the
+    // flag stays set (as any written value does) and the app is told.
+    try {
+        if (hostUpdate) {
+            state = variables.hostUpdateFileState.as<int32_t>();
+            progress = 0;
+            if (state == FileValid) {
+                storeIfChanged(variables.hostUpdateStart, true);
+                state = Rebooting;
+            }
+        } else {
+            state = variables.tlxUpdateState.as<int32_t>();
+            if (state == FileValid) storeIfChanged(variables.tlxUpdateStart, true);
+        }
+    } catch (const std::runtime_error&) {
+        writeResult(request->output(), "Could not start the update");
+        return;
+    }
+    const char* name = updateStateName(state);
+    LOG(LogLight, "Update Status: %s, %lld%%", name, progress);
+    request->output() << "{" << "\"status\": \"" << name << "\", \"progress\": " << progress << " }";
+}

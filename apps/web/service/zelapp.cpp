@@ -6,7 +6,6 @@
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +14,6 @@
 #include <sys/statvfs.h>
 
 namespace {
-constexpr std::array<const char*, UPDATE_STATE_COUNT> UPDATE_STATE_NAMES = {
-    "NoFileSelected", "CheckingFile", "FileValid", "FileNotFound", "FileCorrupt",
-    "FileNotCompatible", "CopyingFile", "CopyingFailed", "RebootFailed", "Rebooting",
-    "Success", "Failed", "DeviceNotFound", "InProgress",
-};
-
 const std::string LENS_TABLES_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER;
 const std::string FOCUS_RINGS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::FOR_FOLDER;
 const std::string SETUPS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::SETUPS_FOLDER;
@@ -70,19 +63,6 @@ uint32_t diskFigure(unsigned long long blocks, unsigned long blockSize) {
     return static_cast<uint32_t>(blocks * blockSize);
 }
 }  // namespace
-
-const AppVariables& appVariables() {
-    static const AppVariables variables;
-    return variables;
-}
-
-std::string boundedText(const char* field, std::size_t capacity) {
-    return std::string(field, strnlen(field, capacity));
-}
-
-const char* updateStateName(int32_t state) {
-    return state >= 0 && state < UPDATE_STATE_COUNT ? UPDATE_STATE_NAMES[state] : "Unknown";
-}
 
 std::string jsonText(const std::string& text) {
     std::string escaped;

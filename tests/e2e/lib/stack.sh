@@ -1,0 +1,114 @@
+# The running service with everything around it, for end-to-end tests inside
+# scripts/sandbox: the broker, the variable store, the hardware stand-ins, the
+# service, and on request the update stand-in and nginx in front on port 8080.
+# Source it with the build folder in $build; what it starts is stopped when
+# the script exits.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+bin=$build/bin
+stack_pids=()
+nginx_dir=$SANDBOX_SCRATCH/nginx
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+stack_stop() {
+  [ -f "$nginx_dir/nginx.pid" ] && kill "$(cat "$nginx_dir/nginx.pid")" 2>/dev/null
+  local index
+  for ((index = ${#stack_pids[@]} - 1; index >= 0; index--)); do kill "${stack_pids[index]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap stack_stop EXIT
+
+# Retries a command every 50 ms, at most the given number of times.
+wait_until() {
+  local tries=$1 attempt
+  shift
+  for ((attempt = 0; attempt < tries; attempt++)); do
+    "$@" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# Board B1, serial 1234 unless other fields are given.
+stack_start() {
+  BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1 "$@"
+  "$bin/broker" >/dev/null &
+  stack_pids+=($!)
+  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
+  "$bin/store" create >/dev/null
+  "$bin/webservice" &
+  stack_pids+=($!)
+  wait_until 200 port_open 9000 || fail "the service did not start"
+}
+
+start_updater() {
+  "$bin/updater" "$@" &
+  stack_pids+=($!)
+}
+
+# Prints every event the broker relays, one name a line, into the given file.
+start_watch() {
+  "$bin/broker" --watch "${@:2}" >"$1" &
+  stack_pids+=($!)
+  sleep 0.2
+}
+
+# nginx as the device's front server: /zelapp/v1 split into SCRIPT_NAME and
+# PATH_INFO, bodies up to the service's limit.
+start_nginx() {
+  mkdir -p "$nginx_dir"
+  cat >"$nginx_dir/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $nginx_dir/nginx.pid;
+error_log $nginx_dir/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $nginx_dir/body;
+  fastcgi_temp_path $nginx_dir/fastcgi;
+  proxy_temp_path $nginx_dir/proxy;
+  uwsgi_temp_path $nginx_dir/uwsgi;
+  scgi_temp_path $nginx_dir/scgi;
+  client_max_body_size 512m;
+  server {
+    listen 127.0.0.1:8080;
+    location /zelapp/v1 {
+      fastcgi_split_path_info ^(/zelapp/v1)(.*)\$;
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param PATH_INFO \$fastcgi_path_info;
+      fastcgi_read_timeout 120s;
+      fastcgi_pass 127.0.0.1:9000;
+    }
+    location /api/ {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_pass 127.0.0.1:9000;
+    }
+  }
+}
+CONF
+  nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" -e "$nginx_dir/error.log" || fail "nginx did not start"
+  wait_until 100 port_open 8080 || fail "nginx is not listening"
+}
+
+# One app request straight over FastCGI: method, path after /zelapp/v1, and
+# further fcgi-client options. Prints the answer as the service sent it.
+app() {
+  local method=$1 path=$2
+  shift 2
+  "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$path" --param "REQUEST_METHOD=$method" "$@"
+}
+
+# The body of an answer read on standard input: it must start with the
+# app's JSON header, which is dropped.
+JSON_HEADER=$'Content-type: application/json\r\n\r\n'
+body() {
+  local answer
+  answer=$(mktemp -p "$SANDBOX_SCRATCH")
+  cat >"$answer"
+  [ "$(head -c ${#JSON_HEADER} "$answer" | od -An -c)" = "$(printf %s "$JSON_HEADER" | od -An -c)" ] || fail "answer without the JSON header: $(head -c 80 "$answer")"
+  tail -c +$((${#JSON_HEADER} + 1)) "$answer"
+  rm -f "$answer"
+}

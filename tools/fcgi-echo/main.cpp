@@ -9,15 +9,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
 const char* USAGE = "usage: fcgi-echo [--port PORT] [--log-level 0-8]\n"
-                    "  SCRIPT_NAME /api/echo/params: the parameters as NAME=VALUE lines\n"
-                    "  SCRIPT_NAME /api/echo/body:   the request body as it came\n"
-                    "  any other:                    a fixed 1024-byte JSON answer\n";
+                    "Answers by SCRIPT_NAME followed by PATH_INFO:\n"
+                    "  ending in /echo/params: the parameters as NAME=VALUE lines\n"
+                    "  ending in /echo/body:   the request body as it came\n"
+                    "  any other:              a fixed 1024-byte JSON answer\n";
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 std::string fixedAnswer() {
     std::string answer = "{\"data\": \"";
@@ -26,14 +32,20 @@ std::string fixedAnswer() {
     return answer + end;
 }
 
+// Looked up without inserting, so the echo shows only what the client sent.
+std::string param(Request* request, const std::string& name) {
+    auto found = request->params.find(name);
+    return found == request->params.end() ? "" : found->second;
+}
+
 class EchoHandler : public Fcgi::RequestCallback {
 public:
     void handleRequest(Request* request) override {
-        const std::string& script = request->params["SCRIPT_NAME"];
-        if (script == "/api/echo/params") {
+        std::string path = param(request, "SCRIPT_NAME") + param(request, "PATH_INFO");
+        if (endsWith(path, "/echo/params")) {
             request->writeHeader("Content-type: text/plain\r\n\r\n");
             for (const auto& [name, value] : request->params) request->output() << name << '=' << value << '\n';
-        } else if (script == "/api/echo/body") {
+        } else if (endsWith(path, "/echo/body")) {
             request->writeHeader("Content-type: application/octet-stream\r\n\r\n");
             // In pieces, so that a large body leaves as the output fills up.
             const std::string& body = request->postData;
@@ -75,6 +87,11 @@ int main(int argc, char** argv) {
         }
     }
     gComponentLogLevel = &threshold;
+    // Large bodies come and go: keep them in their own mappings, so their
+    // memory goes back to the system when they are freed instead of staying
+    // with the allocator, which would raise its thresholds after the first.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024);
     try {
         EventPoll poll;
         Fcgi fcgi(port, poll);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <stdexcept>
@@ -25,12 +26,15 @@ void configureConnection(int socket) {
 
 Fcgi::Fcgi(EventPoll& poll)
     : fd(0), nextId(0), poll(poll), requestCallback(nullptr), paused(false) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     poll.add(fd, this, EPOLLIN);
 }
 
 Fcgi::Fcgi(int port, EventPoll& poll)
     : fd(-1), nextId(0), poll(poll), requestCallback(nullptr), paused(false) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking only so that one event can take every queued connection;
+    // the accepted sockets are blocking.
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) THROW_ERROR_NUMBER("socket");
     try {
         int one = 1;
@@ -71,19 +75,27 @@ Fcgi::~Fcgi() {
 
 void Fcgi::event(EventType type) {
     if (type == Hangup) return;
+    // The backlog is short: taking one connection per pass lets a burst of
+    // clients overflow it, and their handshakes then wait for retransmits.
+    for (int taken = 0; taken < ACCEPTS_PER_EVENT && accept(); ++taken) {
+    }
+}
+
+bool Fcgi::accept() {
     int socket = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (socket < 0) {
-        if (errno == EINTR || errno == EAGAIN) return;
+        if (errno == EINTR || errno == EAGAIN) return false;
         LOG(Error, "accept: %s", strerror(errno));
         pauseAccepting();
-        return;
+        return false;
     }
     if (requests.size() >= MAX_REQUESTS) {
         LOG(Warn, "REQUEST refused: %zu requests open", requests.size());
         ::close(socket);
-        return;
+    } else {
+        serve(socket);
     }
-    serve(socket);
+    return true;
 }
 
 void Fcgi::serve(int socket) {

@@ -22,6 +22,7 @@ public:
 
     static constexpr size_t MAX_REQUESTS = 32;
     static constexpr int BACKLOG = 10;
+    static constexpr int ACCEPTS_PER_EVENT = 16;
     // Blocking reads and writes on a connection give up after this long.
     static constexpr int SOCKET_TIMEOUT_MS = 1000;
     static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
@@ -54,7 +55,7 @@ public:
     RequestCallback* requestCallback;
 
 private:
-    void accept();
+    bool accept();
     void serve(int socket);
     void pauseAccepting();
     void resumeAccepting();

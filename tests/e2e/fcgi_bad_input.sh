@@ -1,0 +1,52 @@
+# Clients that send broken records, huge bodies, many connections or leave
+# mid-record never end the server and leave no descriptor or memory behind.
+build=$1
+source "$(dirname "$0")/lib/fcgi.bash"
+start_echo
+client() { "$bin/fcgi-client" "$@"; }
+
+# Hex of a begin record (request 1, no keep) and of the record closing a stream.
+begin="01 01 00 01 00 08 00 00  00 01 00 00 00 00 00 00"
+end_params="01 04 00 01 00 00 00 00"
+end_stdin="01 05 00 01 00 00 00 00"
+
+cat >"$work/unknown.hex" <<HEX
+$begin
+01 0b 00 01 00 03 05 00  61 62 63 00 00 00 00 00   # type 11, padded
+$end_params
+$end_stdin
+HEX
+cat >"$work/overflow.hex" <<HEX
+$begin
+01 04 00 01 00 0b 00 00  ff ff ff ff ff ff ff ff 41 42 43   # two 31-bit lengths
+$end_params
+$end_stdin
+HEX
+cat >"$work/truncated.hex" <<HEX
+$begin
+01 04 00 01 01 00 00 00  0b 02 53 43   # announces 256 bytes, sends 4
+HEX
+head -c 10000000 /dev/urandom >"$work/body"
+
+round() {
+  client --hex "$work/unknown.hex" --records >"$work/out" || fail "unknown type: no answer"
+  client --hex "$work/overflow.hex" | grep -q '"data"' || fail "overflowing params: no answer"
+  client --hex "$work/truncated.hex" --timeout 1 >/dev/null || true
+  client --hex "$work/truncated.hex" --half-close >/dev/null || true
+  client --hex "$work/truncated.hex" --no-wait
+  client --param SCRIPT_NAME=/api/echo/body --body "$work/body" | tail -c +43 | cmp -s - "$work/body" ||
+    fail "10 MB body not echoed intact"
+  expect_eq "$(client --param SCRIPT_NAME=/x --connections 1000)" 1000/1000 "1000 connections at once"
+  expect_eq "$(client --param SCRIPT_NAME=/x --repeat 50 --keep-conn | wc -c)" $((50 * 1058)) "kept connection"
+}
+
+round
+fds=$(fd_count "$echo_pid")
+rss=$(rss_kb "$echo_pid")
+for _ in 1 2 3; do round; done
+expect_fds "$echo_pid" "$fds"
+grown=$(($(rss_kb "$echo_pid") - rss))
+[ "$grown" -lt 4096 ] || fail "memory grew by $grown kB over three rounds"
+expect_alive
+expect_eq "$(client --param SCRIPT_NAME=/x | wc -c)" 1058 "answer after the bad input"
+echo PASS

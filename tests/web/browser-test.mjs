@@ -1,0 +1,221 @@
+// Drives the page in Debian's headless Chromium against a running stack and
+// checks what a person would: values shown, changes from elsewhere appearing
+// without a reload, edits reaching the device, the log and screen panels.
+//
+//   node tests/web/browser-test.mjs BASE_URL [OUTPUT_FOLDER]
+//
+// The caller says how to reach the device's variables from outside the page,
+// as shell commands that get their arguments as "$1", "$2", ...:
+//   PAGE_TEST_GET       "$1" memory, "$2" variable: prints the stored value
+//   PAGE_TEST_SET       "$1" memory, "$2" variable, "$3" value: stores it and
+//                       announces the change, as another process would
+//   PAGE_TEST_RESTART   optional: restarts the service
+//   PAGE_TEST_FAIL_NEXT_SET  optional: "$1" error text the next write fails with
+
+import { execFile } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { promisify } from 'node:util';
+import { chromium } from 'playwright-core';
+import { parseDocument } from '../../web/js/tolerant-json.js';
+
+const [base, outputArgument] = process.argv.slice(2);
+if (!base) {
+  console.error('usage: browser-test.mjs BASE_URL [OUTPUT_FOLDER]');
+  process.exit(2);
+}
+const output = outputArgument ?? 'page-test-output';
+mkdirSync(output, { recursive: true });
+const WAIT_MS = 15000;
+
+async function hook(name, ...args) {
+  const command = process.env[name];
+  if (!command) throw new Error(`${name} is not set`);
+  const { stdout } = await promisify(execFile)('sh', ['-c', command, name, ...args]);
+  return stdout.replace(/\r?\n$/, '');
+}
+
+async function readTree() {
+  const response = await fetch(new URL('api/v1/all.cgi', base));
+  return parseDocument(await response.text()).variables;
+}
+
+// Waits until read() gives `expected` (true by default).
+async function eventually(what, read, expected = true) {
+  const deadline = Date.now() + WAIT_MS;
+  let last;
+  while (Date.now() < deadline) {
+    last = await read();
+    if (last === expected) return;
+    await new Promise((resolve) => setTimeout(resolve, 200));
+  }
+  throw new Error(`${what} (last seen: ${JSON.stringify(last)})`);
+}
+
+const results = { passed: 0, failed: 0, skipped: 0 };
+async function check(name, body, needs = []) {
+  const missing = needs.filter((variable) => !process.env[variable]);
+  if (missing.length) {
+    results.skipped++;
+    console.log(`skip  ${name} (${missing.join(', ')} not set)`);
+    return;
+  }
+  try {
+    await body();
+    results.passed++;
+    console.log(`ok    ${name}`);
+  } catch (error) {
+    results.failed++;
+    console.log(`FAIL  ${name}: ${error.message.split('\n')[0]}`);
+  }
+}
+
+const profile = mkdtempSync(join(tmpdir(), 'page-test-profile-'));
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+  headless: true,
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  viewport: { width: 1400, height: 900 },
+});
+const page = context.pages()[0] ?? await context.newPage();
+const pageErrors = [];
+page.on('pageerror', (error) => pageErrors.push(error.message));
+
+const field = (path) => page.locator(`[data-path="${path}"]`);
+const openGroup = async (memory) => {
+  const group = page.locator(`details[data-memory="${memory}"]`);
+  if (!(await group.evaluate((element) => element.open))) await group.locator('summary').click();
+  await group.locator('table.variables').waitFor(); // rows are built when the group opens
+  return group;
+};
+const live = () => page.waitForSelector('#status[data-state="live"]', { timeout: WAIT_MS });
+const shownValue = (path) => field(path).inputValue();
+
+try {
+  await check('the page loads and follows the service', async () => {
+    await page.goto(base);
+    await live();
+  });
+
+  await check('every memory is a group with all its variables', async () => {
+    const tree = await readTree();
+    const groups = await page.locator('details.memory').evaluateAll((elements) =>
+      elements.map((element) => [element.dataset.memory, element.querySelector('.count').textContent]));
+    const expected = Object.entries(tree).map(([memory, variables]) => [memory, String(Object.keys(variables).length)]);
+    if (JSON.stringify(groups) !== JSON.stringify(expected)) throw new Error(`groups ${JSON.stringify(groups)}`);
+  });
+
+  await check('a known variable shows its stored value', async () => {
+    await openGroup('MemStatic');
+    const stored = await hook('PAGE_TEST_GET', 'MemStatic', 'ModemVersionString');
+    const shown = await shownValue('MemStatic.ModemVersionString');
+    if (shown !== stored) throw new Error(`shows ${JSON.stringify(shown)}, stored ${JSON.stringify(stored)}`);
+  }, ['PAGE_TEST_GET']);
+
+  await check('a text edited in the page reaches the device', async () => {
+    const value = `typed-${Date.now() % 100000}`;
+    await field('MemStatic.ModemVersionString').fill(value);
+    await field('MemStatic.ModemVersionString').press('Enter');
+    await eventually('the device holds the typed text', () => hook('PAGE_TEST_GET', 'MemStatic', 'ModemVersionString'), value);
+  }, ['PAGE_TEST_GET']);
+
+  await check('a change made elsewhere appears without a reload, highlighted, even in the field just typed into', async () => {
+    await page.evaluate(() => { window.pageTestMark = true; });
+    const value = `outside-${Date.now() % 100000}`;
+    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', value);
+    await eventually('the new value shows', () => shownValue('MemStatic.ModemVersionString'), value);
+    const highlighted = await page.locator('[data-var="MemStatic.ModemVersionString"] .changed').count();
+    if (!highlighted) throw new Error('the changed value is not highlighted');
+    if (!(await page.evaluate(() => window.pageTestMark))) throw new Error('the page was reloaded');
+  }, ['PAGE_TEST_SET']);
+
+  await check('a choice made in a drop-down reaches the device', async () => {
+    await openGroup('MemApp');
+    const select = field('MemApp.AppGuiLogLevel');
+    const options = await select.locator('option:not([disabled])').evaluateAll((list) => list.map((o) => o.value));
+    const current = await select.inputValue();
+    const wanted = options.find((option) => option !== current);
+    await select.selectOption(wanted);
+    await eventually('the device holds the choice', () => hook('PAGE_TEST_GET', 'MemApp', 'AppGuiLogLevel'), wanted);
+  }, ['PAGE_TEST_GET']);
+
+  await check('a 500-element list pages and writes one element field', async () => {
+    await openGroup('MemCamera');
+    const list = page.locator('[data-var="MemCamera.CamClipList0"] .list');
+    await list.getByTitle('Next page').click();
+    const tree = await readTree();
+    const path = 'MemCamera.CamClipList0[21].CamClipName';
+    const shown = await shownValue(path);
+    const stored = tree.MemCamera.CamClipList0[21].CamClipName.value;
+    if (shown !== stored) throw new Error(`element 21 shows ${JSON.stringify(shown)}, the tree holds ${JSON.stringify(stored)}`);
+    if (await page.locator('[data-var="MemCamera.CamClipList0"] tbody tr').count() > 25) throw new Error('more than a page of rows');
+    const value = `clip-${Date.now() % 100000}`;
+    await field(path).fill(value);
+    await field(path).press('Enter');
+    await eventually('the element holds the typed name',
+      async () => (await readTree()).MemCamera.CamClipList0[21].CamClipName.value, value);
+  });
+
+  await check('lists inside structures are shown without editors', async () => {
+    const group = await openGroup('MemLens');
+    const editors = await group.locator('table.fields table.elements').locator('input, select').count();
+    if (editors) throw new Error(`${editors} editors for values no write can address`);
+  });
+
+  await check('values the service failed to render show their error', async () => {
+    const tree = await readTree();
+    for (const [memory, variables] of Object.entries(tree)) {
+      for (const [variable, value] of Object.entries(variables)) {
+        if (value?.ERROR === undefined) continue;
+        await openGroup(memory);
+        const text = await page.locator(`[data-var="${memory}.${variable}"] .value-error`).textContent();
+        if (text !== value.ERROR) throw new Error(`${memory}.${variable} shows ${JSON.stringify(text)}`);
+      }
+    }
+  });
+
+  await check('a refused write shows the service\'s error', async () => {
+    await hook('PAGE_TEST_FAIL_NEXT_SET', 'refused by test');
+    await field('MemStatic.ModemVersionString').fill('never-stored');
+    await field('MemStatic.ModemVersionString').press('Enter');
+    await page.locator('[data-var="MemStatic.ModemVersionString"] .note.failed', { hasText: 'refused by test' })
+      .waitFor({ timeout: WAIT_MS });
+  }, ['PAGE_TEST_FAIL_NEXT_SET']);
+
+  await check('the page comes back by itself after the service restarts', async () => {
+    await hook('PAGE_TEST_RESTART');
+    await page.waitForSelector('#status:not([data-state="live"])', { timeout: WAIT_MS });
+    await live();
+    const value = `after-restart-${Date.now() % 100000}`;
+    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', value);
+    await eventually('the page follows again', () => shownValue('MemStatic.ModemVersionString'), value);
+  }, ['PAGE_TEST_RESTART', 'PAGE_TEST_SET']);
+
+  await check('the kernel log panel shows the log', async () => {
+    await page.click('#log-refresh');
+    await eventually('log text', async () => (await page.locator('#log-output').textContent()).trim().length > 0);
+  });
+
+  await check('the screen panel shows a capture', async () => {
+    await page.click('#screen-capture');
+    await eventually('a decoded image', () => page.locator('#screen-image').evaluate((image) => image.naturalWidth > 0));
+  });
+
+  await check('no script errors', async () => {
+    if (pageErrors.length) throw new Error(pageErrors.join('; '));
+  });
+
+  await page.locator('details[data-memory="MemCamera"] summary').click();
+  await page.evaluate(() => window.scrollTo(0, 0));
+  await page.screenshot({ path: join(output, 'page.png') });
+  await page.screenshot({ path: join(output, 'page-full.png'), fullPage: true });
+} finally {
+  await context.close();
+  rmSync(profile, { recursive: true, force: true });
+}
+
+console.log(`screenshots in ${output}`);
+console.log(`${results.passed} passed, ${results.failed} failed, ${results.skipped} skipped`);
+process.exit(results.failed ? 1 : 0);

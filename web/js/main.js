@@ -1,0 +1,67 @@
+// Wires the page together: the variable groups follow the service, edits go
+// out through set.cgi, and the log and screen panels read on demand.
+
+import { fetchAll, fetchUpdate, postSet } from './api.js';
+import { Follower } from './follow.js';
+import { MemoryGroups } from './groups.js';
+import { LogPanel } from './log-panel.js';
+import { ScreenPanel } from './screen-panel.js';
+import { setBody } from './set-body.js';
+import { Store } from './store.js';
+
+const $ = (id) => document.getElementById(id);
+
+const store = new Store();
+const writer = { write: (target, text) => postSet(setBody(target, text)) };
+const groups = new MemoryGroups($('memories'), store, writer);
+const status = $('status');
+const notices = $('notices');
+
+const logPanel = new LogPanel({
+  output: $('log-output'), refreshButton: $('log-refresh'), followBox: $('log-follow'), note: $('log-note'),
+});
+logPanel.refresh();
+new ScreenPanel({ image: $('screen-image'), button: $('screen-capture'), note: $('screen-note') });
+
+$('filter').addEventListener('input', (event) => groups.setFilter(event.target.value));
+
+function setStatus(state, text) {
+  status.dataset.state = state;
+  status.textContent = text;
+}
+
+function showErrors(errors) {
+  notices.replaceChildren(...errors.map((error) => Object.assign(document.createElement('li'), { textContent: error })));
+}
+
+const follower = new Follower(
+  {
+    fetchAll,
+    fetchUpdate,
+    sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
+    now: () => Date.now(),
+  },
+  {
+    onDocument(tree) {
+      const changes = store.load(tree);
+      if (changes === null) groups.rebuild();
+      else groups.show(changes);
+      $('variable-count').textContent = [...store.memories.values()].reduce((sum, vars) => sum + vars.size, 0);
+    },
+    onUpdate(answer) {
+      groups.show(store.apply(answer));
+      showErrors(Array.isArray(answer.errors) ? answer.errors.map(String) : []);
+      $('last-change').textContent = new Date().toLocaleTimeString();
+    },
+    onStatus({ state, error, retryIn }) {
+      if (state === 'live') setStatus('live', 'Live');
+      else if (state === 'connecting') setStatus('connecting', 'Connecting…');
+      else {
+        logPanel.forget();
+        setStatus('offline', `Service unreachable (${error.message}); retrying in ${(retryIn / 1000).toFixed(1)} s`);
+      }
+    },
+  },
+);
+setStatus('connecting', 'Connecting…');
+follower.run();

@@ -14,18 +14,14 @@
 #include <sys/statvfs.h>
 
 namespace {
-const std::string LENS_TABLES_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER;
-const std::string FOCUS_RINGS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::FOR_FOLDER;
-const std::string SETUPS_FOLDER = std::string(Constants::LOCAL_FOLDER) + Constants::SETUPS_FOLDER;
-
 struct FolderRoute {
     std::string_view prefix;
-    const std::string& folder;
+    std::string folder;  // the device's folder name under the local one, as built: "/var//KPT/"
 };
 const FolderRoute FOLDER_ROUTES[] = {
-    {"/lenstables", LENS_TABLES_FOLDER},
-    {"/focusrings", FOCUS_RINGS_FOLDER},
-    {"/setups", SETUPS_FOLDER},
+    {"/lenstables", std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER},
+    {"/focusrings", std::string(Constants::LOCAL_FOLDER) + Constants::FOR_FOLDER},
+    {"/setups", std::string(Constants::LOCAL_FOLDER) + Constants::SETUPS_FOLDER},
 };
 
 // The rest of `path` after `prefix`, or false when it does not start so.
@@ -109,7 +105,7 @@ void ZelApp::handleRequest(Request* request) {
     // Every route answers its own failures; this is the last guard, so that
     // nothing a client sends can end the service or leave its request open.
     try {
-        route(request, method, path);
+        route(request, path);
     } catch (const std::exception& error) {
         LOG(Error, "ZelApp: %s %s failed: %s", method.c_str(), path.c_str(), error.what());
         writeResult(request->output(), "Request failed");
@@ -117,7 +113,7 @@ void ZelApp::handleRequest(Request* request) {
     request->end();
 }
 
-void ZelApp::route(Request* request, const std::string& /*method*/, const std::string& path) {
+void ZelApp::route(Request* request, const std::string& path) {
     std::string_view rest;
     if (afterPrefix(path, "/device", rest)) {
         if (rest == "/info")

@@ -31,7 +31,7 @@ public:
     bool hostUpdate;
 
 private:
-    void route(Request* request, const std::string& method, const std::string& path);
+    void route(Request* request, const std::string& path);
     void announceHostUpdate();
     void announceAccessoryUpdate(const std::string& name, int serialNumber);
 };

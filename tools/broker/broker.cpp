@@ -54,12 +54,12 @@ void Broker::event(EventType type) {
 }
 
 void Broker::relay(int from, Notify const* events, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (events[i].id == gen::Invalid) continue;  // "no event": only a broken sender sends it
-        int receivers = 0;
-        for (auto& client : clients) receivers += client->offer(events[i]);
-        traffic.relayed(events[i], from, receivers);
-    }
+    for (auto& client : clients) client->offer(events, count);
+    if (traffic.enabled())
+        for (size_t i = 0; i < count; ++i)
+            traffic.relayed(events[i], from, std::count_if(clients.begin(), clients.end(), [&](auto const& client) {
+                                return client->wants(events[i]);
+                            }));
     for (auto& client : clients) client->flush();
     if (!inputPaused && largestBacklog() > PAUSE_BACKLOG) setInputPaused(true);
 }

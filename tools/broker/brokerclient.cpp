@@ -62,12 +62,14 @@ void BrokerClient::writable() {
     flush();
 }
 
-bool BrokerClient::offer(Notify const& event) {
-    if (!isOpen() || !subscriptions.wants(event.id)) return false;
+void BrokerClient::offer(Notify const* events, size_t count) {
+    if (!isOpen()) return;
     if (queue.pending() == 0) lastProgress = Clock::now();
-    if (queue.push(event)) return true;
-    leave("dropped: cannot keep up");
-    return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!subscriptions.wants(events[i].id) || queue.push(events[i])) continue;
+        leave("dropped: cannot keep up");
+        return;
+    }
 }
 
 void BrokerClient::flush() {

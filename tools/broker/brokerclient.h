@@ -38,9 +38,9 @@ public:
     void event(EventType type) override;
     void writable() override;
 
-    // Queues `event` if the client subscribed to it; a full queue drops the
-    // client. True when queued.
-    bool offer(Notify const& event);
+    // Queues the events the client subscribed to; a full queue drops the client.
+    void offer(Notify const* events, size_t count);
+    bool wants(Notify const& event) const { return isOpen() && subscriptions.wants(event.id); }
     void flush();
     void pauseInput();
     void resumeInput();

@@ -33,14 +33,9 @@ size_t RecordAssembler::assemble(const char* data, size_t size, Notify* out) {
     return count;
 }
 
-bool OutputQueue::push(Notify const& record) {
-    if (pending() + sizeof record > limit) return false;
-    if (head > 0 && head >= bytes.size() / 2) {
-        bytes.erase(0, head);
-        head = 0;
-    }
-    bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
-    return true;
+void OutputQueue::compact() {
+    bytes.erase(0, head);
+    head = 0;
 }
 
 OutputQueue::Flush OutputQueue::flush(int fd) {

@@ -28,12 +28,19 @@ public:
     explicit OutputQueue(size_t limit) : limit(limit) {}
 
     // False when the record would take the queue beyond its limit.
-    bool push(Notify const& record);
+    bool push(Notify const& record) {
+        if (pending() + sizeof record > limit) return false;
+        if (head > 0 && head >= bytes.size() / 2) compact();
+        bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
+        return true;
+    }
     // Writes what the non-blocking socket takes. Failed: the peer is gone.
     Flush flush(int fd);
     size_t pending() const { return bytes.size() - head; }
 
 private:
+    void compact();
+
     size_t limit;
     std::string bytes;
     size_t head = 0;

@@ -1,18 +1,14 @@
 #include "tools/broker/subscriptions.h"
 
-bool Subscriptions::isCommand(Notify const& record) const {
-    return awaiting != gen::Invalid || (record.id >= gen::Subscribe && record.id <= gen::UnsubscribeAll);
-}
-
 Subscriptions::Command Subscriptions::apply(Notify const& record) {
     if (awaiting == gen::Subscribe) {
         awaiting = gen::Invalid;
-        ids.insert(record.id);
+        set(record.id, true);
         return Command::Subscribe;
     }
     if (awaiting == gen::Unsubscribe) {
         awaiting = gen::Invalid;
-        ids.erase(record.id);
+        set(record.id, false);
         return Command::Unsubscribe;
     }
     switch (record.id) {
@@ -25,7 +21,17 @@ Subscriptions::Command Subscriptions::apply(Notify const& record) {
         return Command::SubscribeAll;
     default:  // UnsubscribeAll, the one command left
         all = false;
-        ids.clear();
+        known.reset();
+        unknown.clear();
         return Command::UnsubscribeAll;
     }
+}
+
+void Subscriptions::set(uint32_t id, bool subscribed) {
+    if (id < gen::EVENT_NAME_SIZE)
+        known.set(id, subscribed);
+    else if (subscribed)
+        unknown.insert(id);
+    else
+        unknown.erase(id);
 }

@@ -9,6 +9,7 @@ class TrafficLog {
 public:
     explicit TrafficLog(FILE* out) : out(out) {}
 
+    bool enabled() const { return out != nullptr; }
     void connected(int client);
     void command(int client, Subscriptions::Command command, Notify const& target);
     // `from` 0 stands for an event injected by the broker itself.

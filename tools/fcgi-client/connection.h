@@ -65,9 +65,9 @@ public:
             pending.erase(0, decode(pending, answer.records));
             for (size_t i = decoded; i < answer.records.size(); ++i) {
                 const Record& record = answer.records[i];
-                if (record.type == STDOUT) answer.output += record.content;
-                if (record.type == STDERR) answer.errors += record.content;
-                if (record.type == END_REQUEST) {
+                if (record.type == Stdout) answer.output += record.content;
+                if (record.type == Stderr) answer.errors += record.content;
+                if (record.type == EndRequest) {
                     answer.status = ANSWERED;
                     return answer;
                 }

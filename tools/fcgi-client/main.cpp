@@ -139,8 +139,8 @@ std::string composeRequest(const Options& options, const std::string& body, bool
     std::string params;
     for (const auto& [name, value] : options.params) params += fcgiwire::pair(name, value);
     return fcgiwire::begin(id, keepConnection, static_cast<uint16_t>(options.role)) +
-           fcgiwire::stream(fcgiwire::PARAMS, id, params, options.chunk) +
-           fcgiwire::stream(fcgiwire::STDIN, id, body, options.chunk);
+           fcgiwire::stream(fcgiwire::Params, id, params, options.chunk) +
+           fcgiwire::stream(fcgiwire::Stdin, id, body, options.chunk);
 }
 
 void print(const Options& options, const Answer& answer) {

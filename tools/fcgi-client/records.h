@@ -2,6 +2,8 @@
 // The client side of the FastCGI record format: builds the records a web
 // server sends and decodes the ones an application answers with. Shared by
 // the fcgi-client tool and the tests.
+#include "apps/web/service/fcgirecord.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,16 +11,8 @@
 
 namespace fcgiwire {
 
-enum Type : uint8_t {
-    BEGIN_REQUEST = 1,
-    ABORT_REQUEST = 2,
-    END_REQUEST = 3,
-    PARAMS = 4,
-    STDIN = 5,
-    STDOUT = 6,
-    STDERR = 7,
-};
-constexpr size_t HEADER_SIZE = 8;
+using namespace fcgirecord;
+constexpr size_t HEADER_SIZE = sizeof(Header);
 constexpr size_t MAX_CONTENT = 65535;
 
 inline std::string record(uint8_t type, uint16_t requestId, std::string_view content, uint8_t padding = 0) {
@@ -38,7 +32,7 @@ inline std::string record(uint8_t type, uint16_t requestId, std::string_view con
 inline std::string begin(uint16_t requestId, bool keepConnection, uint16_t role = 1) {
     std::string body = {static_cast<char>(role >> 8), static_cast<char>(role & 0xff),
                         static_cast<char>(keepConnection ? 1 : 0), 0, 0, 0, 0, 0};
-    return record(BEGIN_REQUEST, requestId, body);
+    return record(BeginRequest, requestId, body);
 }
 
 // Below 128 one byte; otherwise four bytes, big-endian, top bit set.

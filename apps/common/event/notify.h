@@ -7,6 +7,8 @@ struct Notify {
     uint32_t id;
     uint32_t flag;   // 0: whole variable, 1: one element of a list
     uint32_t index;  // the element when flag is 1
+
+    bool operator==(Notify const&) const = default;
 };
 static_assert(sizeof(Notify) == 12, "Notify is the 12-byte wire record");
 

@@ -30,7 +30,9 @@ const char* baseName(const char* path) {
 }
 
 void openKernelLog() {
-    kmsgFd = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
+    // Appending changes nothing on the kernel's device, but keeps the records of
+    // several processes apart where a regular file stands in for it.
+    kmsgFd = open("/dev/kmsg", O_WRONLY | O_APPEND | O_CLOEXEC);
     // Names longer than the 20-column field are cut so the prefix stays 22 bytes.
     snprintf(prefix, sizeof prefix, "%20.20s  ", baseName(program_invocation_name));
     pieces[0] = {prefix, 22};

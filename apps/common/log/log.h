@@ -29,6 +29,13 @@ void logMessageIntern(gen::LogLevel* threshold, gen::LogLevel level, const char*
 [[noreturn]] void throwErrorNumber(const char* file, int line, const char* what);
 [[noreturn]] void throwErrorNumberInfo(const char* file, int line, const char* what);
 
-#define LOG(level, ...) logMessage(gComponentLogLevel, gen::level, __FILE__, __LINE__, __VA_ARGS__)
+// The threshold is checked inline, so a message below it costs one comparison:
+// no call and no evaluation of its arguments.
+inline bool logWanted(gen::LogLevel level) {
+    return gComponentLogLevel == nullptr || level >= *gComponentLogLevel;
+}
+#define LOG(level, ...)                                                                      \
+    (logWanted(gen::level) ? logMessage(gComponentLogLevel, gen::level, __FILE__, __LINE__, __VA_ARGS__) \
+                           : void())
 #define THROW_ERROR(...) throwError(__FILE__, __LINE__, __VA_ARGS__)
 #define THROW_ERROR_NUMBER(what) throwErrorNumber(__FILE__, __LINE__, what)

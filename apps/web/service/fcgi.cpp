@@ -25,13 +25,13 @@ void configureConnection(int socket) {
 }  // namespace
 
 Fcgi::Fcgi(EventPoll& poll)
-    : fd(0), nextId(0), poll(poll), requestCallback(nullptr), paused(false) {
+    : requestCallback(nullptr), fd(0), nextId(0), poll(poll), paused(false) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     poll.add(fd, this, EPOLLIN);
 }
 
 Fcgi::Fcgi(int port, EventPoll& poll)
-    : fd(-1), nextId(0), poll(poll), requestCallback(nullptr), paused(false) {
+    : requestCallback(nullptr), fd(-1), nextId(0), poll(poll), paused(false) {
     // Non-blocking only so that one event can take every queued connection;
     // the accepted sockets are blocking.
     fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -39,19 +39,8 @@ public:
     Request* request(unsigned int id);
     void cleanup();
 
-private:
-    int fd;
-    unsigned int nextId;
-
-public:
     // Requests handed to the callback and not yet deleted, by connection id.
     std::map<unsigned int, Request*> requests;
-
-private:
-    std::vector<unsigned int> deleteList;
-    EventPoll& poll;
-
-public:
     RequestCallback* requestCallback;
 
 private:
@@ -62,6 +51,10 @@ private:
     void release(Request* request) noexcept;
     void unregister(int socket) noexcept;
 
+    int fd;
+    unsigned int nextId;
+    std::vector<unsigned int> deleteList;
+    EventPoll& poll;
     // Every accepted connection not yet deleted, complete or not, so that a
     // connection that hangs up before its first request is freed too.
     std::map<unsigned int, Request*> connections;

@@ -104,11 +104,9 @@ void Request::handleRecord(unsigned char* content) {
 }
 
 void Request::begin(unsigned short requestId, bool keepConnection) {
-    params.clear();
-    out.str("");
-    out.clear();
-    err.str("");
-    err.clear();
+    releaseParams();
+    recycle(out, take(out));
+    recycle(err, take(err));
     std::string().swap(postData);  // a kept connection must not hold a large body's memory
     headerWritten = false;
     bodyTooLarge = false;
@@ -142,15 +140,39 @@ void Request::addParams(unsigned char* data, int length) {
         // Compared one at a time: the sum of two 31-bit lengths overflows an int.
         if (nameLength > remaining || valueLength > remaining - nameLength) break;
         const char* text = reinterpret_cast<const char*>(p);
-        addParam(std::string(text, nameLength), std::string(text + nameLength, valueLength));
+        setParam(std::string_view(text, nameLength), std::string_view(text + nameLength, valueLength));
         p += nameLength + valueLength;
         remaining -= nameLength + valueLength;
     }
 }
 
 void Request::addParam(const std::string& name, const std::string& value) {
-    params.insert_or_assign(name, value);
-    if (name == "CONTENT_LENGTH" && strtoull(value.c_str(), nullptr, 10) > MAX_BODY) bodyTooLarge = true;
+    setParam(name, value);
+}
+
+void Request::setParam(std::string_view name, std::string_view value) {
+    if (name == "CONTENT_LENGTH" && strtoull(std::string(value).c_str(), nullptr, 10) > MAX_BODY) bodyTooLarge = true;
+    if (spareParams.empty()) {
+        params.insert_or_assign(std::string(name), std::string(value));
+        return;
+    }
+    ParamNode node = std::move(spareParams.back());
+    spareParams.pop_back();
+    node.key().assign(name);
+    node.mapped().assign(value);
+    auto placed = params.insert(std::move(node));
+    if (placed.inserted) return;
+    placed.position->second.swap(placed.node.mapped());  // a later value replaces an earlier one
+    spareParams.push_back(std::move(placed.node));
+}
+
+void Request::releaseParams() {
+    while (!params.empty()) {
+        ParamNode node = params.extract(params.begin());
+        // Nodes holding large texts are freed rather than kept.
+        if (spareParams.size() < MAX_SPARE_PARAMS && node.key().capacity() + node.mapped().capacity() <= SPARE_PARAM_BYTES)
+            spareParams.push_back(std::move(node));
+    }
 }
 
 void Request::appendPostData(unsigned char* data, int length) {
@@ -190,25 +212,33 @@ void Request::writeHeader(const char* text) {
 }
 
 std::string Request::take(std::stringstream& stream) {
-    std::string contents = stream.str();
-    stream.str("");
+    std::string contents = std::move(stream).str();
     stream.clear();
     return contents;
 }
 
+void Request::recycle(std::stringstream& stream, std::string&& buffer) {
+    buffer.clear();
+    if (buffer.capacity() > KEPT_BUFFER) std::string().swap(buffer);
+    stream.str(std::move(buffer));
+}
+
 void Request::sendOutput() {
     if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
-    std::string contents = take(out);
-    header.type = Stdout;
-    writeRecord(contents.data(), contents.size());
+    flush(out, Stdout);
 }
 
 void Request::sendError() {
     if (err.tellp() <= 0) return;
     if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
-    std::string contents = take(err);
-    header.type = Stderr;
+    flush(err, Stderr);
+}
+
+void Request::flush(std::stringstream& stream, uint8_t type) {
+    std::string contents = take(stream);
+    header.type = type;
     writeRecord(contents.data(), contents.size());
+    recycle(stream, std::move(contents));
 }
 
 void Request::end() {
@@ -218,12 +248,14 @@ void Request::end() {
     if (fd < 0) return;  // ended before and closed
     // The whole answer leaves in one write: output, errors, end record.
     std::string output = take(out), errors = take(err);
-    Batch batch(header);
-    batch.add(Stdout, output.data(), output.size());
-    batch.add(Stderr, errors.data(), errors.size());
-    batch.add(EndRequest, ZEROS, sizeof ZEROS);
+    outgoing.start(header);
+    outgoing.add(Stdout, output.data(), output.size());
+    outgoing.add(Stderr, errors.data(), errors.size());
+    outgoing.add(EndRequest, ZEROS, sizeof ZEROS);
     header.type = EndRequest;
-    send(batch);
+    send();
+    recycle(out, std::move(output));
+    recycle(err, std::move(errors));
     LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId());
     if (!keepConnection) {
         fcgi->removeRequest(this);
@@ -234,9 +266,14 @@ void Request::end() {
 int Request::writeRecord(const char* data, unsigned int length) {
     if (fd < 0) THROW_ERROR_NUMBER("Request is already closed.");
     if (length == 0) return 0;
-    Batch batch(header);
-    batch.add(header.type, data, length);
-    return send(batch);
+    outgoing.start(header);
+    outgoing.add(header.type, data, length);
+    return send();
+}
+
+void Request::Batch::start(const Header& echo) {
+    this->echo = echo;
+    records.clear();
 }
 
 void Request::Batch::add(uint8_t type, const char* data, size_t length) {
@@ -253,9 +290,8 @@ void Request::Batch::add(uint8_t type, const char* data, size_t length) {
     }
 }
 
-std::vector<iovec> Request::Batch::pieces() {
-    std::vector<iovec> list;
-    list.reserve(records.size() * 3);
+std::vector<iovec>& Request::Batch::pieces() {
+    list.clear();
     for (Record& record : records) {
         list.push_back({&record.header, sizeof record.header});
         list.push_back({const_cast<char*>(record.data), record.length});
@@ -264,8 +300,8 @@ std::vector<iovec> Request::Batch::pieces() {
     return list;
 }
 
-int Request::send(Batch& batch) {
-    std::vector<iovec> pieces = batch.pieces();
+int Request::send() {
+    std::vector<iovec>& pieces = outgoing.pieces();
     auto deadline = std::chrono::steady_clock::now() + SEND_LIMIT;
     size_t next = 0;
     while (next < pieces.size()) {

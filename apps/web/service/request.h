@@ -3,12 +3,14 @@
 // decodes the records, collects parameters and body, and sends the answer
 // back as standard-output records followed by the end-of-request record.
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/fcgirecord.h"
 
 #include <any>
 #include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/uio.h>
 #include <vector>
 
@@ -16,29 +18,11 @@ class Fcgi;
 
 class Request : public EventPoll::Callback {
 public:
-    // The 8-byte record header in its wire layout; multi-byte fields are big-endian.
-    struct Header {
-        uint8_t version;
-        uint8_t type;
-        uint16_t requestId;
-        uint16_t contentLength;
-        uint8_t paddingLength;
-        uint8_t reserved;
-    };
-    static_assert(sizeof(Header) == 8, "the record header is 8 bytes on the wire");
-
-    enum RecordType : uint8_t {
-        BeginRequest = 1,
-        AbortRequest = 2,
-        EndRequest = 3,
-        Params = 4,
-        Stdin = 5,
-        Stdout = 6,
-        Stderr = 7,
-        GetValuesResult = 10,  // the highest type we know
-    };
+    using Header = fcgirecord::Header;
+    using enum fcgirecord::RecordType;
     static constexpr unsigned int MAX_CONTENT = 65528;  // content bytes per record we send
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
+    static constexpr size_t KEPT_BUFFER = 65536;
     static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
     // The largest body kept: a firmware image fits, a body that would fill
     // the device's memory does not. Bigger ones are refused, not collected.
@@ -88,12 +72,12 @@ private:
     friend class Fcgi;
 
     // Gathers the records of one answer so that they leave with one write.
-    // The data added must outlive the batch.
+    // The data added must stay until it is sent; the lists are reused.
     class Batch {
     public:
-        explicit Batch(const Header& echo) : echo(echo) {}
+        void start(const Header& echo);
         void add(uint8_t type, const char* data, size_t length);
-        std::vector<iovec> pieces();
+        std::vector<iovec>& pieces();
 
     private:
         struct Record {
@@ -101,15 +85,24 @@ private:
             const char* data;
             size_t length;
         };
-        Header echo;
+        Header echo{};
         std::vector<Record> records;
+        std::vector<iovec> list;
     };
 
     bool receive();
     size_t completeRecordSize() const;
     void handleRecord(unsigned char* content);
+    // Moves a stream's bytes out without copying them.
     static std::string take(std::stringstream& stream);
-    int send(Batch& batch);
+    // Hands an emptied buffer back to its stream, so the next answer reuses
+    // its memory; a large one is released instead.
+    static void recycle(std::stringstream& stream, std::string&& buffer);
+    void flush(std::stringstream& stream, uint8_t type);
+    void setParam(std::string_view name, std::string_view value);
+    // Empties params, keeping its nodes for the next request's parameters.
+    void releaseParams();
+    int send();
     void drop();
     void bodyComplete();
 
@@ -119,4 +112,11 @@ private:
     bool registered;
     // Set once the announced or received body exceeds MAX_BODY.
     bool bodyTooLarge;
+    Batch outgoing;
+    // Parameter nodes of earlier requests: a kept connection decodes the
+    // next request's parameters into them without allocating.
+    using ParamNode = std::map<std::string, std::string>::node_type;
+    static constexpr size_t MAX_SPARE_PARAMS = 64;
+    static constexpr size_t SPARE_PARAM_BYTES = 1024;
+    std::vector<ParamNode> spareParams;
 };

@@ -1,0 +1,237 @@
+#pragma once
+// Test helpers around the broker: the real broker process, raw socket clients
+// that bypass ServerConnection, and a handler that collects what arrives.
+#include "apps/common/event/serverconnection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <semaphore.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+inline void PrintTo(Notify const& n, std::ostream* out) {
+    *out << "{" << n.id << "," << n.flag << "," << n.index << "}";
+}
+
+namespace brokertest {
+using namespace std::chrono_literals;
+
+// Bounds only: everything is awaited until done, and these limits merely keep
+// a broken build from hanging the test run.
+constexpr auto PATIENCE = 60s;
+
+inline bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds patience = PATIENCE) {
+    auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The text of the error `action` raises; empty when it raises none.
+inline std::string errorOf(std::function<void()> const& action) {
+    try {
+        action();
+    } catch (std::runtime_error const& error) {
+        return error.what();
+    }
+    return "";
+}
+
+inline bool semaphoreExists() {
+    sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, 0);
+    if (gate == SEM_FAILED) return false;
+    sem_close(gate);
+    return true;
+}
+
+inline bool socketFileExists() {
+    return access(ServerConnection::SOCKET_PATH, F_OK) == 0;
+}
+
+inline std::string kernelLog() {
+    std::ifstream file("/dev/kmsg");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The real broker, started as a child process and ready once its gate exists.
+class BrokerProcess {
+public:
+    explicit BrokerProcess(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), BINARY_DIR "/bin/broker");
+        pid = fork();
+        if (pid == 0) {
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (auto& argument : arguments) argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        EXPECT_TRUE(waitFor(semaphoreExists)) << "the broker never opened its gate";
+    }
+
+    ~BrokerProcess() {
+        if (pid > 0) stop();
+    }
+
+    // SIGTERM, then the exit status (-1 when it did not exit normally).
+    int stop() {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    bool running() const { return pid > 0 && kill(pid, 0) == 0; }
+
+private:
+    pid_t pid;
+};
+
+inline sockaddr_un brokerAddress() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, ServerConnection::SOCKET_PATH);
+    return address;
+}
+
+// A client speaking the wire format directly, through the socket alone.
+class RawClient {
+public:
+    RawClient() : fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address = brokerAddress();
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << strerror(errno);
+    }
+    ~RawClient() { close(); }
+
+    void close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
+    // False once the broker no longer takes data.
+    bool sendBytes(const void* data, size_t size) {
+        auto bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            ssize_t written = ::send(fd, bytes, size, MSG_NOSIGNAL);
+            if (written <= 0) return false;
+            bytes += written;
+            size -= static_cast<size_t>(written);
+        }
+        return true;
+    }
+    bool send(std::vector<Notify> const& records) { return sendBytes(records.data(), records.size() * sizeof(Notify)); }
+
+    // Whole records arriving within `patience`, until `count` of them are in
+    // (or end of stream, or silence for that long).
+    std::vector<Notify> receive(size_t count, std::chrono::milliseconds patience = PATIENCE) {
+        std::vector<Notify> received;
+        pollfd readable{fd, POLLIN, 0};
+        while (received.size() < count && ::poll(&readable, 1, static_cast<int>(patience.count())) > 0) {
+            if (!readPending()) break;
+            while (pending.size() >= sizeof(Notify)) {
+                Notify record;
+                memcpy(&record, pending.data(), sizeof record);
+                pending.erase(0, sizeof record);
+                received.push_back(record);
+            }
+        }
+        return received;
+    }
+
+    // True when the broker closed this connection within the patience.
+    bool closedByBroker() {
+        pollfd readable{fd, POLLIN, 0};
+        auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+        while (std::chrono::steady_clock::now() < deadline)
+            if (::poll(&readable, 1, 100) > 0 && !readPending()) return true;
+        return false;
+    }
+
+    int fd;
+
+private:
+    bool readPending() {
+        char buffer[65536];
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        pending.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+
+    std::string pending;
+};
+
+class Collector : public ServerConnection::EventHandler {
+public:
+    void handleEvent(Notify const& notify) override { received.push_back(notify); }
+    bool has(Notify const& notify) const {
+        return std::find(received.begin(), received.end(), notify) != received.end();
+    }
+    std::vector<Notify> received;
+};
+
+// Serves the poll until `done`, within the patience.
+inline bool pumpUntil(EventPoll& poll, std::function<bool()> const& done) {
+    auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        poll.wait(20, true);
+    }
+    return true;
+}
+
+// Serves the poll a little longer, so that anything sent twice shows up.
+inline void pumpAWhile(EventPoll& poll) {
+    auto end = std::chrono::steady_clock::now() + 200ms;
+    while (std::chrono::steady_clock::now() < end) poll.wait(20, true);
+}
+
+// A client that receives through ServerConnection.
+struct Subscriber {
+    explicit Subscriber(EventPoll& poll) : connection(poll) { connection.handler = &collector; }
+
+    // Subscribed once its own marker comes back: from then on the broker
+    // relays to it everything sent after that. Starts with nothing received.
+    void subscribeAll(EventPoll& poll, Notify marker) {
+        connection.subscribeAll();
+        connection.postEvent(marker);
+        ASSERT_TRUE(pumpUntil(poll, [&] { return collector.has(marker); }));
+        collector.received.clear();
+    }
+
+    ServerConnection connection;
+    Collector collector;
+};
+
+// The real broker with one client subscribed to everything.
+class RunningBroker : public testing::Test {
+protected:
+    void SetUp() override { receiver.subscribeAll(poll, {900, 0, 0}); }
+
+    BrokerProcess broker;
+    EventPoll poll;
+    Subscriber receiver{poll};
+    std::vector<Notify>& received = receiver.collector.received;
+};
+}  // namespace brokertest

@@ -1,0 +1,294 @@
+// The kernel log as HTML: colour sequences to spans, the dmesg child and its
+// pipe, the answers to log requests, and the cap on the kept text.
+#include "apps/web/service/fcgi.h"
+#include "apps/web/service/logging.h"
+#include "apps/web/service/request.h"
+#include "support/fakedmesg.h"
+#include "support/kmsg.h"
+#include "tools/fcgi-client/connection.h"
+#include "tools/fcgi-client/records.h"
+
+#include <climits>
+#include <csignal>
+#include <fstream>
+#include <future>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+const std::string ESC = "\x1b";
+
+std::string render(const std::string& input) {
+    AnsiHtml renderer;
+    std::string html;
+    renderer.render(input.data(), input.size(), html);
+    return html;
+}
+
+// Every code the kernel's colouring uses, the odd forms the renderer must cope
+// with, and text bytes that are not escaped.
+const std::string SAMPLE = ESC + "[32m[    1.234567]" + ESC + "[0m text <b> & " + ESC + "[1mbold" + ESC + "[m " +
+                           ESC + "[97mwhite" + ESC + "[104mblue" + ESC + "[1;31mError" + ESC + "[0m\n" + ESC +
+                           "[31mred" + ESC + "[0m end\n";
+const std::string SAMPLE_HTML =
+    "<span style='color: #00AA00'>[    1.234567]</span> text <b> & <span style=''>bold</span> "
+    "<span style='color: #FFFFFF'>white<span style='background-color: #5555FF'>blue31mError</span>\n"
+    "<span style='color: #AA0000'>red</span> end\n";
+
+TEST(AnsiHtml, RendersColourSequencesAsSpans) {
+    EXPECT_EQ(render(SAMPLE), SAMPLE_HTML);
+    struct Case {
+        std::string input, html;
+    } cases[] = {
+        {ESC + "[33m", "<span style='color: #AAAA00'>"},
+        {ESC + "[34m", "<span style='color: #0000AA'>"},
+        {ESC + "[90m", "<span style='color: #555555'>"},
+        {ESC + "[47m", "<span style='background-color: #AAAAAA'>"},
+        {ESC + "[100m", "<span style='background-color: #555555'>"},
+        {ESC + "[38m", "<span style=''>"},
+        {ESC + "[0031m", "<span style='color: #AA0000'>"},
+        {ESC + "[99999999999999999999m", "<span style=''>"},  // no overflow
+        {ESC + "[31Hx", "x"},                                   // not a colour: dropped
+        {ESC + "X31mx", "<span style='color: #AA0000'>x"},       // the introducer is not checked
+        {std::string("a\0b", 3) + ESC + "[0m", std::string("a\0b</span>", 10)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(render(c.input), c.html) << c.input;
+}
+
+TEST(AnsiHtml, ChunkBoundariesDoNotChangeTheOutput) {
+    for (size_t first = 0; first <= SAMPLE.size(); ++first)
+        for (size_t second = first; second <= SAMPLE.size(); ++second) {
+            AnsiHtml renderer;
+            std::string html;
+            renderer.render(SAMPLE.data(), first, html);
+            renderer.render(SAMPLE.data() + first, second - first, html);
+            renderer.render(SAMPLE.data() + second, SAMPLE.size() - second, html);
+            ASSERT_EQ(html, SAMPLE_HTML) << "split at " << first << " and " << second;
+            ASSERT_FALSE(renderer.insideEscape());
+        }
+}
+
+class LoggingTest : public ::testing::Test {
+protected:
+    // The answer after the length line, or "<held>".
+    std::string answer(const Logging& logging, const std::string& query) {
+        std::ostringstream out;
+        return logging.writeAnswer(query, out, 7) ? out.str() : "<held>";
+    }
+    void feed(Logging& logging, const std::string& bytes, size_t expectedLength) {
+        dmesg.emit(poll, bytes);
+        ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() >= expectedLength; }));
+        EXPECT_EQ(logging.length(), expectedLength);
+    }
+
+    EventPoll poll;
+    FakeDmesg dmesg;
+};
+
+TEST_F(LoggingTest, PipeOutputIsRenderedWhateverTheReadBoundaries) {
+    // Lines of growing length put the sequences at every position of the
+    // 256-byte reads.
+    std::string input, html;
+    for (int line = 0; line < 300; ++line) {
+        std::string stamp = "[" + std::to_string(line) + "]";
+        std::string words(line % 97, 'w');
+        input += ESC + "[32m" + stamp + ESC + "[0m " + ESC + "[1;31m" + words + ESC + "[104mx" + ESC + "[m\n";
+        html += "<span style='color: #00AA00'>" + stamp + "</span> 31m" + words +
+                "<span style='background-color: #5555FF'>x</span>\n";
+    }
+    Logging logging(poll);
+    logging.init();
+    feed(logging, input, html.size());
+    EXPECT_EQ(logging.keptText(), html);
+}
+
+TEST_F(LoggingTest, AnswersFollowTheOffsetRules) {
+    Logging logging(poll);
+    logging.init();
+    std::string text;
+    for (int i = 0; i < 500; ++i) text += static_cast<char>(i % 50 == 49 ? '\n' : 'a' + i % 26);
+    feed(logging, text, 500);
+
+    EXPECT_EQ(answer(logging, ""), text);
+    EXPECT_EQ(answer(logging, "offset=200"), text.substr(200));
+    EXPECT_EQ(answer(logging, "offset=499"), text.substr(499));
+    EXPECT_EQ(answer(logging, "offset=500"), "<held>");
+    EXPECT_EQ(answer(logging, "offset=900"), text);
+    EXPECT_EQ(answer(logging, "offset=0"), text);
+    // Read like a standard string-to-int conversion...
+    EXPECT_EQ(answer(logging, "offset= +200&x=1"), text.substr(200));
+    EXPECT_EQ(answer(logging, "offset=500abc"), "<held>");
+    // ...and anything that is no usable offset counts as none.
+    for (const char* query : {"offset=", "offset=abc", "offset=-1", "offset=2147483648", "offset=99999999999999999999",
+                              "a=1&offset=200", "Offset=200"})
+        EXPECT_EQ(answer(logging, query), text) << query;
+
+    // A held offset is answered with exactly the text that came after it.
+    feed(logging, std::string(119, 'n') + "\n", 620);
+    EXPECT_EQ(answer(logging, "offset=500"), std::string(119, 'n') + "\n");
+}
+
+TEST_F(LoggingTest, AnEmptyLogIsAnsweredAtOnce) {
+    Logging logging(poll);  // never started, as when init failed
+    for (const char* query : {"", "offset=0", "offset=5"}) EXPECT_EQ(answer(logging, query), "") << query;
+}
+
+TEST_F(LoggingTest, CapDropsOldestWholeLinesAndKeepsOffsetsAbsolute) {
+    Logging logging(poll, 1000);
+    logging.init();
+    std::string stream;
+    for (int line = 0; line < 100; ++line) {
+        char text[64];
+        snprintf(text, sizeof text, "line %04d %039d\n", line, line);  // 50 bytes
+        stream += text;
+    }
+    feed(logging, stream, 5000);
+
+    size_t first = logging.firstKept();
+    EXPECT_LE(logging.keptText().size(), 1000u);
+    EXPECT_GE(logging.keptText().size(), 800u);
+    EXPECT_EQ(first % 50, 0u) << "kept text starts inside a line";
+    EXPECT_EQ(logging.keptText(), stream.substr(first));
+
+    EXPECT_EQ(answer(logging, "offset=4900"), stream.substr(4900));
+    EXPECT_EQ(answer(logging, "offset=" + std::to_string(first)), stream.substr(first));
+    EXPECT_EQ(answer(logging, "offset=5000"), "<held>");
+    // An offset in the dropped part gets all that is kept: the client then holds
+    // the stream up to the length line.
+    EXPECT_EQ(answer(logging, "offset=100"), stream.substr(first));
+    EXPECT_EQ(answer(logging, ""), stream.substr(first));
+
+    // A line longer than the cap is cut rather than kept whole.
+    feed(logging, std::string(3000, 'x'), 8000);
+    EXPECT_LE(logging.keptText().size(), 1000u);
+    EXPECT_EQ(answer(logging, "offset=7990"), std::string(10, 'x'));
+}
+
+TEST_F(LoggingTest, LargeLogAnswersTheTailOfAnOffsetNearTheEnd) {
+    Logging logging(poll);
+    logging.init();
+    std::string block;
+    for (int line = 0; line < 1024; ++line) block += std::string(63, static_cast<char>('a' + line % 26)) + "\n";
+    const size_t total = 64 * 1024 * 1024;
+    for (size_t sent = 0; sent < total; sent += block.size()) dmesg.emit(poll, block);
+    ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() >= total; }, 120000));
+
+    EXPECT_EQ(logging.length(), total);
+    EXPECT_LE(logging.keptText().size(), Logging::DEFAULT_CAPACITY);
+    EXPECT_EQ(answer(logging, "offset=" + std::to_string(total - 128)), block.substr(block.size() - 128));
+    EXPECT_EQ(answer(logging, "offset=" + std::to_string(total)), "<held>");
+}
+
+TEST_F(LoggingTest, ChildInItsOwnGroupIsStoppedWithEverythingItStarted) {
+    pid_t sleeper;
+    {
+        Logging logging(poll);
+        logging.init();
+        feed(logging, "hello\n", 6);
+        dmesg.finish();
+        ASSERT_TRUE(pumpUntil(poll, [&] { return dmesg.sleeper() != 0; }));
+        sleeper = dmesg.sleeper();
+        EXPECT_EQ(kill(sleeper, 0), 0);
+    }
+    // The sleeper was the fake's own child: gone, or a zombie waiting for init.
+    std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
+    std::string pid, name, state;
+    if (stat >> pid >> name >> state) {
+        EXPECT_EQ(state, "Z");
+    }
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
+}
+
+TEST_F(LoggingTest, HangUpIsReportedOnceAndStopsWatchingThePipe) {
+    FakeDmesg exiting(true);
+    Logging logging(poll);
+    logging.init();
+    kmsg::Cursor cursor;
+    exiting.emit(poll, "last words\n");
+    // Closed only once read: a FIFO without any open end drops what it holds.
+    ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() == 11; }));
+    exiting.finish();
+    ASSERT_TRUE(pumpUntil(poll, [&] { return cursor.count("dmesg exited") > 0; }));
+
+    for (int pass = 0; pass < 5; ++pass) EXPECT_EQ(poll.wait(20, true), EventPoll::Timeout);
+    EXPECT_EQ(cursor.count("Warn        "), 1u);
+    EXPECT_EQ(cursor.count("dmesg exited, no more log output for web gui."), 1u);
+}
+
+using fcgiwire::Answer;
+
+constexpr int PORT = 9000;
+
+// Log requests through a real listener: the client runs in a thread while this
+// thread drives the poll and feeds held requests as the periodic step does.
+class LogRequests : public LoggingTest, public Fcgi::RequestCallback {
+protected:
+    void SetUp() override {
+        fcgi.requestCallback = this;
+        logging.init();
+    }
+    void handleRequest(Request* request) override {
+        logging.answer(*request);
+        marked.push_back(request->userData.has_value());
+    }
+
+    std::future<Answer> ask(const std::string& query, bool keep = false) {
+        std::string params = fcgiwire::pair("SCRIPT_NAME", "/api/v1/log.cgi") + fcgiwire::pair("QUERY_STRING", query);
+        std::string bytes = fcgiwire::begin(1, keep) + fcgiwire::stream(fcgiwire::PARAMS, 1, params) +
+                            fcgiwire::stream(fcgiwire::STDIN, 1, "");
+        return std::async(std::launch::async, [bytes] {
+            fcgiwire::Connection connection("127.0.0.1", PORT, 5000);
+            connection.send(bytes);
+            return connection.receive();
+        });
+    }
+    bool periodic() {
+        fcgi.cleanup();
+        logging.feedHeld(fcgi.requests);
+        fcgi.cleanup();
+        return true;
+    }
+    Answer serveUntilAnswered(std::future<Answer>& answer) {
+        pumpUntil(poll, [&] { return periodic() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return answer.get();
+    }
+    size_t held() {
+        size_t count = 0;
+        for (const auto& [id, request] : fcgi.requests) count += request->userData.has_value();
+        return count;
+    }
+
+    const std::string HEADER = "Content-type: text/html\r\n\r\n";
+    // Whether each request still carried the log mark after its route ran.
+    std::vector<bool> marked;
+    Fcgi fcgi{PORT, poll};
+    Logging logging{poll};
+};
+
+TEST_F(LogRequests, AnswerIsHeaderLengthLineAndText) {
+    std::string text(499, 't');
+    text += '\n';
+    feed(logging, text, 500);
+    auto tail = ask("offset=200");
+    EXPECT_EQ(serveUntilAnswered(tail).output, HEADER + "500\r\n" + text.substr(200));
+    auto bad = ask("offset=abc", true);
+    EXPECT_EQ(serveUntilAnswered(bad).output, HEADER + "500\r\n" + text);
+    // An answered request is never fed again, not even on a kept connection.
+    EXPECT_EQ(marked, std::vector<bool>(2, false));
+}
+
+TEST_F(LogRequests, HeldRequestIsAnsweredWhenTextArrives) {
+    feed(logging, std::string(500, 'a'), 500);
+    auto answer = ask("offset=500");
+    ASSERT_TRUE(pumpUntil(poll, [&] { return periodic() && held() == 1; }));
+    EXPECT_EQ(marked, std::vector<bool>{true});
+    for (int pass = 0; pass < 10; ++pass) periodic(), poll.wait(10, true);
+    EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered without new text";
+
+    feed(logging, std::string(119, 'b') + "\n", 620);
+    EXPECT_EQ(serveUntilAnswered(answer).output, HEADER + "500\r\n" + std::string(119, 'b') + "\n");
+}
+
+}  // namespace

@@ -14,7 +14,7 @@ namespace {
 // device's command expects, then the command found through PATH.
 [[noreturn]] void execTool(int input) {
     dup2(input, STDIN_FILENO);
-    int kmsg = open("/dev/kmsg", O_WRONLY);
+    int kmsg = open("/dev/kmsg", O_WRONLY | O_APPEND);
     if (kmsg >= 0) {
         dup2(kmsg, STDOUT_FILENO);
         dup2(kmsg, STDERR_FILENO);

@@ -53,7 +53,6 @@ public:
 
     // The FastCGI request id of the current request, in host order.
     unsigned short requestId() const;
-    bool isClosed() const { return fd < 0; }
 
     Fcgi* fcgi;
     int fd;

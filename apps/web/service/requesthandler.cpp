@@ -12,9 +12,17 @@ constexpr auto PERIOD = std::chrono::nanoseconds(99'999'999);
 constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
 }  // namespace
 
-RequestHandler::RequestHandler(EventPoll& /*poll*/, Fcgi& fcgi)
-    : fcgi(fcgi), lastPeriodic(std::chrono::steady_clock::now()), variableLogging("MemStatic", "VariableLogging") {
+RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
+    : fcgi(fcgi),
+      variableLogging("MemStatic", "VariableLogging"),
+      logging(poll) {
+    lastPeriodic = std::chrono::steady_clock::now();
     Introspection::setEscapeCharacters(ESCAPE_PATTERN);
+    try {
+        logging.init();
+    } catch (const std::exception&) {
+        LOG(Error, "Logging to web gui will not be available");
+    }
 }
 
 RequestHandler::~RequestHandler() = default;
@@ -39,6 +47,10 @@ void RequestHandler::route(Request* request, const std::string& script) {
         request->userData = UPDATE_REQUEST;
     } else if (script == "/api/v1/set.cgi") {
         answerSet(request);
+    } else if (script == "/api/v1/log.cgi") {
+        logging.answer(*request);
+    } else if (script == "/api/v1/screen.cgi") {
+        answerScreen(request);
     } else if (script == "/zelapp/v1") {
         app.handleRequest(request);
     } else if (script == "/api/v1/modemdata.cgi") {
@@ -52,9 +64,26 @@ void RequestHandler::route(Request* request, const std::string& script) {
 }
 
 void RequestHandler::answerFailure(Request* request, const std::string& text) {
-    if (request->isClosed()) return;
+    if (request->fd < 0) return;
     request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << encodeString(text) << "\"" << " }";
     request->end();
+}
+
+// The geometry is checked before the PNG header goes out, so a display that
+// cannot be captured still gets a JSON answer.
+void RequestHandler::answerScreen(Request* request) {
+    screenCapture.checkGeometry();
+    request->writeHeader("Content-type: image/png\r\n\r\n");
+    request->output() << screenCapture;
+    request->end();
+}
+
+void RequestHandler::appendLogOutput(Request* request) {
+    logging.appendOutput(*request);
+}
+
+void RequestHandler::sendLogging() {
+    logging.feedHeld(fcgi.requests);
 }
 
 void RequestHandler::periodic() {
@@ -63,5 +92,6 @@ void RequestHandler::periodic() {
     lastPeriodic = now;
     fcgi.cleanup();
     sendUpdate();
+    sendLogging();
     fcgi.cleanup();
 }

@@ -5,7 +5,9 @@
 #include "apps/common/event/notify.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/logging.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
 #include "apps/web/service/zelapp.h"
 
@@ -38,6 +40,9 @@ public:
     static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& out);
     // Update push
     void sendUpdate();
+    // Kernel log stream
+    void appendLogOutput(Request* request);
+    void sendLogging();
 
     static constexpr int UPDATE_REQUEST = 0;
     static constexpr int LOG_REQUEST = 1;
@@ -47,6 +52,7 @@ private:
     void answerAll(Request* request);
     void answerSet(Request* request);
     void answerFailure(Request* request, const std::string& text);
+    void answerScreen(Request* request);
     void programModem(Request* request);
     void programRing(Request* request);
     std::string buildUpdateBody();
@@ -57,4 +63,6 @@ private:
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
     ZelApp app;
     SharedVariable variableLogging;
+    Logging logging;
+    ScreenCapture screenCapture;
 };

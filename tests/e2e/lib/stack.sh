@@ -1,6 +1,7 @@
 # The running service with everything around it, for end-to-end tests inside
-# scripts/sandbox: the broker, the variable store, the hardware stand-ins, the
-# service, and on request the update stand-in and nginx in front on port 8080.
+# scripts/sandbox: the broker, the variable store, the hardware, display and
+# kernel-log stand-ins, the service, and on request the update stand-in and
+# nginx in front on port 8080.
 # Source it with the build folder in $build; what it starts is stopped when
 # the script exits.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
@@ -38,8 +39,17 @@ stack_start() {
   stack_pids+=($!)
   wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
   "$bin/store" create >/dev/null
-  "$bin/webservice" &
-  stack_pids+=($!)
+  "$bin/fbpattern" >/dev/null
+  start_service
+}
+
+# The service with the display stand-in preloaded and the scripted dmesg and
+# 1-Wire command first on PATH.
+start_service() {
+  PATH="$root/tests/fixtures/bin:$root/tools/onewire:$PATH" LD_PRELOAD="$build/lib/libfbstub.so" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$bin/webservice" &
+  service_pid=$!
+  stack_pids+=($service_pid)
   wait_until 200 port_open 9000 || fail "the service did not start"
 }
 
@@ -55,11 +65,41 @@ start_watch() {
   sleep 0.2
 }
 
-# nginx as the device's front server on port 8080.
+# nginx as the device's front server: /zelapp/v1 split into SCRIPT_NAME and
+# PATH_INFO, bodies up to the service's limit.
 start_nginx() {
-  local conf
-  conf=$("$root/scripts/nginx-config" "$nginx_dir" 8080)
-  nginx -p "$nginx_dir" -e "$nginx_dir/error.log" -c "$conf" || fail "nginx did not start"
+  mkdir -p "$nginx_dir"
+  cat >"$nginx_dir/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $nginx_dir/nginx.pid;
+error_log $nginx_dir/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $nginx_dir/body;
+  fastcgi_temp_path $nginx_dir/fastcgi;
+  proxy_temp_path $nginx_dir/proxy;
+  uwsgi_temp_path $nginx_dir/uwsgi;
+  scgi_temp_path $nginx_dir/scgi;
+  client_max_body_size 512m;
+  server {
+    listen 127.0.0.1:8080;
+    location /zelapp/v1 {
+      fastcgi_split_path_info ^(/zelapp/v1)(.*)\$;
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param PATH_INFO \$fastcgi_path_info;
+      fastcgi_read_timeout 120s;
+      fastcgi_pass 127.0.0.1:9000;
+    }
+    location /api/ {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_pass 127.0.0.1:9000;
+    }
+  }
+}
+CONF
+  nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" -e "$nginx_dir/error.log" || fail "nginx did not start"
   wait_until 100 port_open 8080 || fail "nginx is not listening"
 }
 
@@ -81,4 +121,31 @@ body() {
   [ "$(head -c ${#JSON_HEADER} "$answer" | od -An -c)" = "$(printf %s "$JSON_HEADER" | od -An -c)" ] || fail "answer without the JSON header: $(head -c 80 "$answer")"
   tail -c +$((${#JSON_HEADER} + 1)) "$answer"
   rm -f "$answer"
+}
+
+# One web API request straight over FastCGI: the script after /api/v1/ and
+# further fcgi-client options. Prints the answer as the service sent it.
+api() {
+  local script=$1
+  shift
+  "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$script" --param REQUEST_METHOD=GET "$@"
+}
+
+# Posts a set.cgi body; prints the answer's body.
+set_body() {
+  local file
+  file=$(mktemp -p "$SANDBOX_SCRATCH")
+  printf '%s' "$1" >"$file"
+  api set.cgi --body "$file" | body
+  rm -f "$file"
+}
+
+# Fails unless the first argument equals the second, naming the check.
+expect_eq() {
+  [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"
+}
+
+# Fails unless the service is still running.
+expect_alive() {
+  kill -0 "$service_pid" 2>/dev/null || fail "the service ended: $1"
 }

@@ -13,9 +13,9 @@ bool isEvent(const Notify& notify, const SharedVariable& variable) {
     return notify.id == variable.event().id;
 }
 
-void setState(const SharedVariable& state, UpdateState value) {
-    LOG(LogLight, "%s: %s", state.name(), updateStateName(value));
-    storeIfChanged<int32_t>(state, value);
+void setState(const SharedVariable& state, gen::UpdateState value) {
+    LOG(LogLight, "%s: %s", state.name(), updateStateName(stateValue(value)));
+    storeIfChanged(state, stateValue(value));
 }
 
 void takeStep(std::deque<std::function<void()>>& steps) {
@@ -50,30 +50,30 @@ void Updater::tick() {
     takeStep(accessory);
 }
 
-int Updater::verdict(const std::string& path) {
+gen::UpdateState Updater::verdict(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) return FileNotFound;
+    if (!file) return gen::UpdateState::FileNotFound;
     std::string start(std::char_traits<char>::length(CORRUPT_MARK), '\0');
     file.read(start.data(), static_cast<std::streamsize>(start.size()));
-    if (file.gcount() == 0 || start == CORRUPT_MARK) return FileCorrupt;
-    return FileValid;
+    if (file.gcount() == 0 || start == CORRUPT_MARK) return gen::UpdateState::FileCorrupt;
+    return gen::UpdateState::FileValid;
 }
 
 Updater::Steps Updater::fileCheck(const std::string& path, const SharedVariable& state) {
     LOG(LogLight, "Checking %s", path.c_str());
     return {
-        [&state] { setState(state, CheckingFile); },
-        [&state, path] { setState(state, static_cast<UpdateState>(verdict(path))); },
+        [&state] { setState(state, gen::UpdateState::CheckingFile); },
+        [&state, path] { setState(state, verdict(path)); },
     };
 }
 
 Updater::Steps Updater::hostInstall() {
     const AppVariables& variables = appVariables();
     return {
-        [&variables] { setState(variables.hostUpdateFileState, CopyingFile); },
-        [&variables] { setState(variables.hostUpdateFileState, Rebooting); },
+        [&variables] { setState(variables.hostUpdateFileState, gen::UpdateState::CopyingFile); },
+        [&variables] { setState(variables.hostUpdateFileState, gen::UpdateState::Rebooting); },
         [&variables] {
-            setState(variables.hostUpdateFileState, Success);
+            setState(variables.hostUpdateFileState, gen::UpdateState::Success);
             storeIfChanged(variables.hostUpdateStart, false);
         },
     };
@@ -83,21 +83,21 @@ Updater::Steps Updater::accessoryInstall() {
     const AppVariables& variables = appVariables();
     Steps steps;
     steps.push_back([&variables, count = parts] {
-        storeIfChanged<int32_t>(variables.tlxUpdateCount, count);
-        storeIfChanged<int32_t>(variables.tlxUpdateIndex, 0);
-        storeIfChanged<int32_t>(variables.tlxUpdateProgress, 0);
-        setState(variables.tlxUpdateState, InProgress);
+        storeIfChanged(variables.tlxUpdateCount, count);
+        storeIfChanged(variables.tlxUpdateIndex, 0);
+        storeIfChanged(variables.tlxUpdateProgress, 0);
+        setState(variables.tlxUpdateState, gen::UpdateState::InProgress);
     });
     for (int index = 0; index < parts; ++index) {
         for (int progress = PROGRESS_STEP; progress <= 100; progress += PROGRESS_STEP) {
             steps.push_back([&variables, index, progress] {
-                storeIfChanged<int32_t>(variables.tlxUpdateIndex, index);
-                storeIfChanged<int32_t>(variables.tlxUpdateProgress, progress);
+                storeIfChanged(variables.tlxUpdateIndex, index);
+                storeIfChanged(variables.tlxUpdateProgress, progress);
             });
         }
     }
     steps.push_back([&variables] {
-        setState(variables.tlxUpdateState, Success);
+        setState(variables.tlxUpdateState, gen::UpdateState::Success);
         storeIfChanged(variables.tlxUpdateStart, false);
     });
     return steps;

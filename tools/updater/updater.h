@@ -3,6 +3,7 @@
 // start flags the web service announces, and walks the update state and
 // progress variables through a plausible run, one step per tick.
 #include "apps/common/event/serverconnection.h"
+#include "gen/code/introspection_gen.h"
 
 #include <deque>
 #include <functional>
@@ -24,7 +25,7 @@ public:
 private:
     using Steps = std::deque<std::function<void()>>;
 
-    static int verdict(const std::string& path);
+    static gen::UpdateState verdict(const std::string& path);
     Steps fileCheck(const std::string& path, const SharedVariable& state);
     Steps hostInstall();
     Steps accessoryInstall();

@@ -101,13 +101,13 @@ void ZelApp::announceAccessoryUpdate(const std::string& name, int serialNumber) 
     // The status route reports the update last uploaded, so an accessory
     // upload takes it back from an earlier host upload.
     hostUpdate = false;
-    storeIfChanged<int32_t>(variables.tlxUpdateState, NoFileSelected);
-    storeIfChanged<int32_t>(variables.tlxUpdateProgress, 0);
+    storeIfChanged(variables.tlxUpdateState, stateValue(gen::UpdateState::NoFileSelected));
+    storeIfChanged(variables.tlxUpdateProgress, 0);
     // Cleared first, so the file name is announced even when it is unchanged.
     auto& fileName = variables.tlxUpdateFileName.text<FILE_NAME_CAPACITY>();
     setVariable(fileName, variables.tlxUpdateFileName.event(), "");
     setVariable(fileName, variables.tlxUpdateFileName.event(), Constants::CMF_FILE);
-    storeIfChanged<int32_t>(variables.tlxUpdateDeviceSerial, serialNumber);
+    storeIfChanged(variables.tlxUpdateDeviceSerial, serialNumber);
     setVariable(variables.tlxUpdateDeviceName.text<ACCESSORY_NAME_CAPACITY>(), variables.tlxUpdateDeviceName.event(),
                 name.c_str());
 }

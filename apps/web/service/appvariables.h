@@ -2,38 +2,14 @@
 // The variables of the store that the app routes read and write, each found
 // by name once, on first use.
 #include "apps/web/service/sharedvariable.h"
+#include "gen/code/introspection_gen.h"
 
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <string>
 
-// The values of the update-state variables, shared with the update processes.
-enum UpdateState : int32_t {
-    NoFileSelected,
-    CheckingFile,
-    FileValid,
-    FileNotFound,
-    FileCorrupt,
-    FileNotCompatible,
-    CopyingFile,
-    CopyingFailed,
-    RebootFailed,
-    Rebooting,
-    Success,
-    Failed,
-    DeviceNotFound,
-    InProgress,
-    UPDATE_STATE_COUNT
-};
-
-// The state's name; "Unknown" for a number outside the enumeration, which
-// any process can store.
-const char* updateStateName(int32_t state);
-
 struct AppVariables {
-    SharedVariable productName{"MemPersistent", "ProductName"};
-    SharedVariable productVersion{"MemPersistent", "ProductVersion"};
-    SharedVariable tlxDeviceList{"MemExternalDevices", "TlxDeviceList"};
     SharedVariable hostUpdateFileName{"MemMedia", "HostUpdateFileName"};
     SharedVariable hostUpdateFileState{"MemMedia", "HostUpdateFileState"};
     SharedVariable hostUpdateStart{"MemMedia", "HostUpdateStart"};
@@ -49,6 +25,14 @@ struct AppVariables {
 
 const AppVariables& appVariables();
 
-// A text field of shared memory, read up to its NUL but never past its
-// capacity: another process may leave it unterminated.
-std::string boundedText(const char* field, std::size_t capacity);
+// The state's name; "Unknown" for a number outside the enumeration, which
+// any process can store.
+const char* updateStateName(int32_t state);
+// An update-state variable's value as stored.
+int32_t stateValue(gen::UpdateState state);
+
+// A text field of shared memory, read up to its NUL but never past its end:
+// another process may leave it unterminated.
+inline std::string boundedText(const char* field, std::size_t capacity) {
+    return std::string(field, strnlen(field, capacity));
+}

@@ -1,13 +1,11 @@
 #include "apps/web/service/zelapp.h"
 
 #include "apps/common/constants/constants.h"
-#include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string_view>
@@ -37,22 +35,6 @@ bool afterPrefix(std::string_view path, std::string_view prefix, std::string_vie
 long long accessoryProgress(int32_t progress, int32_t index, int32_t count) {
     if (count == 0) return 0;
     return (static_cast<long long>(progress) + 100LL * index) / count;
-}
-
-// One field of the accessory list's structure, located through the catalogue.
-struct EntryField {
-    uint32_t offset;
-    uint32_t capacity;  // for texts: up to the next field or the entry's end
-};
-
-EntryField entryField(const VariableInfo& list, const char* name) {
-    const std::vector<StructInfo>& fields = *list.structInfo;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (strcmp(fields[i].name, name) != 0) continue;
-        uint32_t end = i + 1 < fields.size() ? fields[i + 1].offset : list.elementSize;
-        return {fields[i].offset, end - fields[i].offset};
-    }
-    THROW_ERROR("Unknown field %s of %s", name, list.name);
 }
 
 uint32_t diskFigure(unsigned long long blocks, unsigned long blockSize) {
@@ -141,7 +123,7 @@ void ZelApp::route(Request* request, const std::string& path) {
 }
 
 void ZelApp::deviceInfo(Request* request) {
-    const AppVariables& variables = appVariables();
+    const gen::MemPersistentLayout& product = gen::memPersistent();
     struct statvfs disk;
     uint32_t total = 0, available = 0;
     if (statvfs("/", &disk) == 0) {
@@ -151,36 +133,26 @@ void ZelApp::deviceInfo(Request* request) {
     std::ostream& out = request->output();
     out << "{\r\n"
         << "  \"_id\": \"" << jsonText(deviceId) << "\",\r\n"
-        << "  \"name\": \"" << jsonText(boundedText(variables.productName.text<20>().data(), 20)) << "\",\r\n"
+        << "  \"name\": \"" << jsonText(boundedText(product.ProductName, sizeof product.ProductName)) << "\",\r\n"
         << "  \"serialnumber\": \"" << jsonText(serial) << "\",\r\n"
-        << "  \"firmwareversion\": \"" << jsonText(boundedText(variables.productVersion.text<20>().data(), 20))
+        << "  \"firmwareversion\": \"" << jsonText(boundedText(product.ProductVersion, sizeof product.ProductVersion))
         << "\",\r\n"
         << "  \"space_total\": " << total << ",\r\n"
         << "  \"space_available\": " << available << ",\r\n"
         << "  \"devices\": [\r\n";
-
-    const VariableInfo& list = Introspection::variable(variables.tlxDeviceList.mem, variables.tlxDeviceList.var);
-    const EntryField connected = entryField(list, "TlxDeviceConnected");
-    const EntryField serialNumber = entryField(list, "TlxSerNumber");
-    const EntryField name = entryField(list, "TlxDeviceName");
-    const EntryField version = entryField(list, "TlxMainSwVersion");
-    const char* entries = &variables.tlxDeviceList.as<char>();
-    unsigned long count = strtoul(list.arrayLength, nullptr, 10);
     bool first = true;
-    for (unsigned long index = 0; index < count; ++index) {
-        const char* entry = entries + index * list.elementSize;
-        if (entry[connected.offset] == 0) continue;
-        int32_t number;
-        memcpy(&number, entry + serialNumber.offset, sizeof number);
-        std::string deviceName = jsonText(boundedText(entry + name.offset, name.capacity));
+    for (const gen::TlxDevice& device : gen::memExternalDevices().TlxDeviceList) {
+        if (!device.TlxDeviceConnected) continue;
+        std::string name = jsonText(boundedText(device.TlxDeviceName, sizeof device.TlxDeviceName));
+        int32_t number = device.TlxSerNumber;
         if (!first) out << ", \r\n";
         first = false;
         out << "    {\r\n"
-            << "      \"_id\": \"" << deviceName << "-" << number << "\",\r\n"
-            << "      \"name\": \"" << deviceName << "\",\r\n"
+            << "      \"_id\": \"" << name << "-" << number << "\",\r\n"
+            << "      \"name\": \"" << name << "\",\r\n"
             << "      \"serialnumber\": \"" << number << "\",\r\n"
-            << "      \"firmwareversion\": \"" << jsonText(boundedText(entry + version.offset, version.capacity))
-            << "\"\r\n"
+            << "      \"firmwareversion\": \""
+            << jsonText(boundedText(device.TlxMainSwVersion, sizeof device.TlxMainSwVersion)) << "\"\r\n"
             << "    }";
     }
     out << "\r\n  ]\r\n"
@@ -200,13 +172,13 @@ void ZelApp::updateStatus(Request* request) {
         if (hostUpdate) {
             state = variables.hostUpdateFileState.as<int32_t>();
             progress = 0;
-            if (state == FileValid) {
+            if (state == stateValue(gen::UpdateState::FileValid)) {
                 storeIfChanged(variables.hostUpdateStart, true);
-                state = Rebooting;
+                state = stateValue(gen::UpdateState::Rebooting);
             }
         } else {
             state = variables.tlxUpdateState.as<int32_t>();
-            if (state == FileValid) storeIfChanged(variables.tlxUpdateStart, true);
+            if (state == stateValue(gen::UpdateState::FileValid)) storeIfChanged(variables.tlxUpdateStart, true);
         }
     } catch (const std::runtime_error&) {
         writeResult(request->output(), "Could not start the update");

@@ -52,7 +52,7 @@ bool sendAll(int fd, std::string_view bytes) {
 
 // Body records without the closing empty one, which serveOne sends.
 std::string bodyRecords(std::string_view body) {
-    std::string records = fcgiwire::stream(fcgiwire::STDIN, 1, body);
+    std::string records = fcgiwire::stream(fcgiwire::Stdin, 1, body);
     return records.substr(0, records.size() - fcgiwire::HEADER_SIZE);
 }
 
@@ -74,16 +74,16 @@ std::string serveOne(Counter& counter, const std::string& params, const std::fun
         address.sin_port = htons(PORT);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(1);
-        sendAll(fd, fcgiwire::begin(1, false) + fcgiwire::stream(fcgiwire::PARAMS, 1, params));
+        sendAll(fd, fcgiwire::begin(1, false) + fcgiwire::stream(fcgiwire::Params, 1, params));
         sendBody(fd);
-        sendAll(fd, fcgiwire::record(fcgiwire::STDIN, 1, ""));
+        sendAll(fd, fcgiwire::record(fcgiwire::Stdin, 1, ""));
         std::string answer, output;
         char buffer[4096];
         for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
         std::vector<fcgiwire::Record> records;
         fcgiwire::decode(answer, records);
         for (const auto& record : records)
-            if (record.type == fcgiwire::STDOUT) output += record.content;
+            if (record.type == fcgiwire::Stdout) output += record.content;
         sendAll(channel[1], output);
         _exit(0);
     }
@@ -116,7 +116,7 @@ TEST(RequestBodyLimit, DropsAnUnannouncedOversizeBodyAsItArrives) {
     Counter counter;
     size_t peakBefore = peakResidentKb();
     const std::string chunk(fcgiwire::MAX_CONTENT, 'x');
-    const std::string record = fcgiwire::record(fcgiwire::STDIN, 1, chunk);
+    const std::string record = fcgiwire::record(fcgiwire::Stdin, 1, chunk);
     std::string output = serveOne(counter, fcgiwire::pair("CONTENT_LENGTH", "10"), [&](int fd) {
         for (size_t sent = 0; sent <= Request::MAX_BODY; sent += chunk.size()) sendAll(fd, record);
     });

@@ -69,8 +69,8 @@ Updater::Steps Updater::fileCheck(const std::string& path, const SharedVariable&
 
 Updater::Steps Updater::hostInstall() {
     const AppVariables& variables = appVariables();
+    // The device restarts into the new firmware, which reports the outcome.
     return {
-        [&variables] { setState(variables.hostUpdateFileState, gen::UpdateState::CopyingFile); },
         [&variables] { setState(variables.hostUpdateFileState, gen::UpdateState::Rebooting); },
         [&variables] {
             setState(variables.hostUpdateFileState, gen::UpdateState::Success);

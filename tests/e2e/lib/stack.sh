@@ -43,10 +43,12 @@ stack_start() {
   start_service
 }
 
-# The service with the display stand-in preloaded and the scripted dmesg and
-# 1-Wire command first on PATH.
+# The service with the display stand-in preloaded and the 1-Wire command
+# stand-in on PATH, and the scripted dmesg first unless STACK_REAL_DMESG=1.
 start_service() {
-  PATH="$root/tests/fixtures/bin:$root/tools/onewire:$PATH" LD_PRELOAD="$build/lib/libfbstub.so" \
+  local fixtures=$root/tests/fixtures/bin:
+  [ "${STACK_REAL_DMESG:-}" = 1 ] && fixtures=""
+  PATH="$fixtures$root/tools/onewire:$PATH" LD_PRELOAD="$build/lib/libfbstub.so" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$bin/webservice" &
   service_pid=$!
   stack_pids+=($service_pid)
@@ -65,41 +67,11 @@ start_watch() {
   sleep 0.2
 }
 
-# nginx as the device's front server: /zelapp/v1 split into SCRIPT_NAME and
-# PATH_INFO, bodies up to the service's limit.
+# nginx as the device's front server on port 8080 (scripts/nginx-config).
 start_nginx() {
-  mkdir -p "$nginx_dir"
-  cat >"$nginx_dir/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $nginx_dir/nginx.pid;
-error_log $nginx_dir/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $nginx_dir/body;
-  fastcgi_temp_path $nginx_dir/fastcgi;
-  proxy_temp_path $nginx_dir/proxy;
-  uwsgi_temp_path $nginx_dir/uwsgi;
-  scgi_temp_path $nginx_dir/scgi;
-  client_max_body_size 512m;
-  server {
-    listen 127.0.0.1:8080;
-    location /zelapp/v1 {
-      fastcgi_split_path_info ^(/zelapp/v1)(.*)\$;
-      include /etc/nginx/fastcgi_params;
-      fastcgi_param PATH_INFO \$fastcgi_path_info;
-      fastcgi_read_timeout 120s;
-      fastcgi_pass 127.0.0.1:9000;
-    }
-    location /api/ {
-      include /etc/nginx/fastcgi_params;
-      fastcgi_pass 127.0.0.1:9000;
-    }
-  }
-}
-CONF
-  nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" -e "$nginx_dir/error.log" || fail "nginx did not start"
+  local conf
+  conf=$("$root/scripts/nginx-config" "$nginx_dir" 8080)
+  nginx -p "$nginx_dir" -e "$nginx_dir/error.log" -c "$conf" || fail "nginx did not start"
   wait_until 100 port_open 8080 || fail "nginx is not listening"
 }
 

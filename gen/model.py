@@ -29,9 +29,6 @@ class Enum:
         self.name = name
         self.entries = entries
 
-    size = 4
-    align = 4
-
 
 class Struct:
     def __init__(self, name, size):
@@ -54,7 +51,7 @@ class Typed:
 
     @property
     def size(self):
-        if self.kind in ("bool",):
+        if self.kind == "bool":
             return 1
         if self.kind in ("int", "float", "enum"):
             return 4
@@ -171,6 +168,8 @@ class Model:
 
     def _parse_type(self, lines, number, target, words):
         """Fills kind, count, enum/struct and limits of a field or variable."""
+        if not words:
+            raise lines.error(number, "a type must follow the name")
         word = words[0]
         rest = words[1:]
         list_match = re.match(r"^(\w+)\[(\d+)\]$", word)
@@ -209,17 +208,23 @@ class Model:
         words = [w for w in words if not w.startswith("@")]
         return words, (int(pins[0][1:]) if pins else None)
 
+    @staticmethod
+    def _block_start(lines, number, words, keyword):
+        """(name, size) when the line opens a block "keyword Name Size", else None."""
+        if words[0] != keyword:
+            return None
+        if len(words) != 3 or not words[2].isdigit():
+            raise lines.error(number, "expected '%s Name Size'" % keyword)
+        return words[1], int(words[2])
+
     def _load_structs(self, lines):
         structs = []
-        names = set()
         for number, text in lines.items:
             words = text.split()
             try:
-                if words[0] == "struct":
-                    if len(words) != 3 or not words[2].isdigit():
-                        raise lines.error(number, "expected 'struct Name Size'")
-                    structs.append(Struct(words[1], int(words[2])))
-                    names.add(words[1])
+                start = self._block_start(lines, number, words, "struct")
+                if start:
+                    structs.append(Struct(*start))
                     # Later structures may embed this one.
                     self.struct_by_name = {s.name: s for s in structs}
                     continue
@@ -243,10 +248,9 @@ class Model:
         for number, text in lines.items:
             words = text.split()
             try:
-                if words[0] == "area":
-                    if len(words) != 3 or not words[2].isdigit():
-                        raise lines.error(number, "expected 'area Name Size'")
-                    areas.append(Area(words[1], int(words[2]), len(areas)))
+                start = self._block_start(lines, number, words, "area")
+                if start:
+                    areas.append(Area(*start, len(areas)))
                     continue
                 if not areas:
                     raise lines.error(number, "variable outside an area")
@@ -259,7 +263,7 @@ class Model:
                 else:
                     self._parse_type(lines, number, variable, words[1:])
                 area.variables.append(variable)
-            except (ModelError, IndexError) as error:
+            except ModelError as error:
                 self.errors.append(str(error))
         by_name = {a.name: a for a in areas}
         for area in areas:

@@ -8,6 +8,13 @@
 #include <cstring>
 
 namespace {
+// Other processes may leave any byte in a bool field; it is read as a byte.
+bool flag(bool const& field) {
+    unsigned char byte;
+    std::memcpy(&byte, &field, 1);
+    return byte != 0;
+}
+
 std::string intText(int32_t value, char const* min, char const* max) {
     char text[16];
     snprintf(text, sizeof text, "%d", value);
@@ -641,15 +648,15 @@ std::string setScaleValuesIntrospection(char* payload, unsigned int mem, unsigne
 std::string getLensTableIntrospection(void* address, int index) {
     gen::LensTable& value = static_cast<gen::LensTable*>(address)[index];
     std::string text = "{";
-    text += "\"TableActive\": " + Introspection::printBool(value.TableActive);
+    text += "\"TableActive\": " + Introspection::printBool(flag(value.TableActive));
     text += ",\"LensTableMaxInterpolPos\": " + intText(value.LensTableMaxInterpolPos, "0", "65535");
     text += ",\"LensTableMinInterpolPos\": " + intText(value.LensTableMinInterpolPos, "0", "65535");
     text += ",\"LensTableUpperBound\": " + intText(value.LensTableUpperBound, "0", "65535");
     text += ",\"LensTableLowerBound\": " + intText(value.LensTableLowerBound, "0", "65535");
     text += ",\"LensTableValueListSize\": " + intText(value.LensTableValueListSize, "-2147483648", "2147483647");
     text += ",\"LensTableValueList\":[" + elementsScaleValues(value.LensTableValueList) + "]";
-    text += ",\"LensTableMotorAtLeftSide\": " + Introspection::printBool(value.LensTableMotorAtLeftSide);
-    text += ",\"LensTableInverse\": " + Introspection::printBool(value.LensTableInverse);
+    text += ",\"LensTableMotorAtLeftSide\": " + Introspection::printBool(flag(value.LensTableMotorAtLeftSide));
+    text += ",\"LensTableInverse\": " + Introspection::printBool(flag(value.LensTableInverse));
     return text + "}";
 }
 
@@ -660,13 +667,13 @@ std::string setLensTableIntrospection(char* payload, unsigned int mem, unsigned 
 std::string getLensDescTableIntrospection(void* address, int index) {
     gen::LensDescTable& value = static_cast<gen::LensDescTable*>(address)[index];
     std::string text = "{";
-    text += "\"TableActive\": " + Introspection::printBool(value.TableActive);
+    text += "\"TableActive\": " + Introspection::printBool(flag(value.TableActive));
     text += ",\"Index\": " + intText(value.Index, "-2147483648", "2147483647");
     text += ",\"FocalLength\": " + intText(value.FocalLength, "-2147483648", "2147483647");
-    text += ",\"MeterScaleFitted\": " + Introspection::printBool(value.MeterScaleFitted);
+    text += ",\"MeterScaleFitted\": " + Introspection::printBool(flag(value.MeterScaleFitted));
     text += ",\"LensText\": " + stringText(value.LensText);
     text += ",\"LensBrandName\": " + stringText(value.LensBrandName);
-    text += ",\"TextActive\": " + Introspection::printBool(value.TextActive);
+    text += ",\"TextActive\": " + Introspection::printBool(flag(value.TextActive));
     text += ",\"SerialNumber\": " + stringText(value.SerialNumber);
     text += ",\"TableVersion\": " + intText(value.TableVersion, "-2147483648", "2147483647");
     return text + "}";
@@ -679,14 +686,14 @@ std::string setLensDescTableIntrospection(char* payload, unsigned int mem, unsig
 std::string getMotorIntrospection(void* address, int index) {
     gen::Motor& value = static_cast<gen::Motor*>(address)[index];
     std::string text = "{";
-    text += "\"CalActive\": " + Introspection::printBool(value.CalActive);
-    text += ",\"CalRequest\": " + Introspection::printBool(value.CalRequest);
-    text += ",\"CalSkippable\": " + Introspection::printBool(value.CalSkippable);
-    text += ",\"SetToIdle\": " + Introspection::printBool(value.SetToIdle);
-    text += ",\"OffsetActive\": " + Introspection::printBool(value.OffsetActive);
-    text += ",\"ActPosValid\": " + Introspection::printBool(value.ActPosValid);
+    text += "\"CalActive\": " + Introspection::printBool(flag(value.CalActive));
+    text += ",\"CalRequest\": " + Introspection::printBool(flag(value.CalRequest));
+    text += ",\"CalSkippable\": " + Introspection::printBool(flag(value.CalSkippable));
+    text += ",\"SetToIdle\": " + Introspection::printBool(flag(value.SetToIdle));
+    text += ",\"OffsetActive\": " + Introspection::printBool(flag(value.OffsetActive));
+    text += ",\"ActPosValid\": " + Introspection::printBool(flag(value.ActPosValid));
     text += ",\"ActPosition\": " + intText(value.ActPosition, "0", "65535");
-    text += ",\"GearTeethAuto\": " + Introspection::printBool(value.GearTeethAuto);
+    text += ",\"GearTeethAuto\": " + Introspection::printBool(flag(value.GearTeethAuto));
     text += ",\"GearTeethAct\": " + intText(value.GearTeethAct, "0", "255");
     text += ",\"State\":  " + IntrospectionEnum::printEnum(getMotorStatusIntrospection(&value.State, 0), "MotorStatus");
     text += ",\"ConnectState\":  " + IntrospectionEnum::printEnum(getMotorConnectionIntrospection(&value.ConnectState, 0), "MotorConnection");
@@ -695,19 +702,19 @@ std::string getMotorIntrospection(void* address, int index) {
     text += ",\"BndLower\": " + intText(value.BndLower, "0", "65535");
     text += ",\"SoftBndUpper\": " + intText(value.SoftBndUpper, "0", "65535");
     text += ",\"SoftBndLower\": " + intText(value.SoftBndLower, "0", "65535");
-    text += ",\"SoftBndActive\": " + Introspection::printBool(value.SoftBndActive);
-    text += ",\"MasterMode\": " + Introspection::printBool(value.MasterMode);
-    text += ",\"CalFinished\": " + Introspection::printBool(value.CalFinished);
+    text += ",\"SoftBndActive\": " + Introspection::printBool(flag(value.SoftBndActive));
+    text += ",\"MasterMode\": " + Introspection::printBool(flag(value.MasterMode));
+    text += ",\"CalFinished\": " + Introspection::printBool(flag(value.CalFinished));
     text += ",\"MotorAxis\":  " + IntrospectionEnum::printEnum(getAxisIntrospection(&value.MotorAxis, 0), "Axis");
     text += ",\"RealLowerLimit\": " + floatText(value.RealLowerLimit);
     text += ",\"RealUpperLimit\": " + floatText(value.RealUpperLimit);
-    text += ",\"ManualCalibrationPossible\": " + Introspection::printBool(value.ManualCalibrationPossible);
+    text += ",\"ManualCalibrationPossible\": " + Introspection::printBool(flag(value.ManualCalibrationPossible));
     text += ",\"MotorRequestSoftBnd\": " + intText(value.MotorRequestSoftBnd, "0", "6");
-    text += ",\"MotorIsOnBoundary\": " + Introspection::printBool(value.MotorIsOnBoundary);
-    text += ",\"StartCalib\": " + Introspection::printBool(value.StartCalib);
+    text += ",\"MotorIsOnBoundary\": " + Introspection::printBool(flag(value.MotorIsOnBoundary));
+    text += ",\"StartCalib\": " + Introspection::printBool(flag(value.StartCalib));
     text += ",\"SkipCalib\":  " + IntrospectionEnum::printEnum(getSkipCalibrationIntrospection(&value.SkipCalib, 0), "SkipCalibration");
     text += ",\"GearTeethSet\": " + intText(value.GearTeethSet, "0", "255");
-    text += ",\"ConnectNew\": " + Introspection::printBool(value.ConnectNew);
+    text += ",\"ConnectNew\": " + Introspection::printBool(flag(value.ConnectNew));
     return text + "}";
 }
 
@@ -730,7 +737,7 @@ std::string setRadioStructIntrospection(char* payload, unsigned int mem, unsigne
 std::string getTlxDeviceIntrospection(void* address, int index) {
     gen::TlxDevice& value = static_cast<gen::TlxDevice*>(address)[index];
     std::string text = "{";
-    text += "\"TlxDeviceConnected\": " + Introspection::printBool(value.TlxDeviceConnected);
+    text += "\"TlxDeviceConnected\": " + Introspection::printBool(flag(value.TlxDeviceConnected));
     text += ",\"TlxId\": " + intText(value.TlxId, "0", "2147483647");
     text += ",\"TlxSerNumber\": " + intText(value.TlxSerNumber, "0", "2147483647");
     text += ",\"TlxDeviceName\": " + stringText(value.TlxDeviceName);
@@ -759,8 +766,8 @@ std::string setCameraSupplyStructIntrospection(char* payload, unsigned int mem, 
 std::string getButtonStateIntrospection(void* address, int index) {
     gen::ButtonState& value = static_cast<gen::ButtonState*>(address)[index];
     std::string text = "{";
-    text += "\"ButtonPressed\": " + Introspection::printBool(value.ButtonPressed);
-    text += ",\"ButtonOk\": " + Introspection::printBool(value.ButtonOk);
+    text += "\"ButtonPressed\": " + Introspection::printBool(flag(value.ButtonPressed));
+    text += ",\"ButtonOk\": " + Introspection::printBool(flag(value.ButtonOk));
     return text + "}";
 }
 
@@ -1004,7 +1011,7 @@ std::string setDateTimezoneCountryStructIntrospection(char* payload, unsigned in
 std::string getCamClipListItemStructIntrospection(void* address, int index) {
     gen::CamClipListItemStruct& value = static_cast<gen::CamClipListItemStruct*>(address)[index];
     std::string text = "{";
-    text += "\"CamClipPlayable\": " + Introspection::printBool(value.CamClipPlayable);
+    text += "\"CamClipPlayable\": " + Introspection::printBool(flag(value.CamClipPlayable));
     text += ",\"CamClipFramerate\": " + floatText(value.CamClipFramerate);
     text += ",\"CamClipName\": " + stringText(value.CamClipName);
     text += ",\"CamClipTimeCode\": " + stringText(value.CamClipTimeCode);

@@ -6,7 +6,11 @@
 #include "gen/code/gen_init.h"
 
 #include "apps/common/event/eventpoll.h"
+// g++ 12 reports a false maybe-uninitialized inside <regex> under the sanitizers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "apps/common/introspection/escape.h"
+#pragma GCC diagnostic pop
 #include "apps/common/introspection/setters.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 

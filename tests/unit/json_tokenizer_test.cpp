@@ -116,7 +116,8 @@ TEST(JsonTokenizer, HostileBodiesEndInAResultWithoutHarm) {
     EXPECT_EQ(entriesOf(longText)[0].second.first.size(), 10240u);
 
     // Bytes beyond ASCII are carried through as they are.
-    EXPECT_EQ(entriesOf("{\"\xff\xfe\":\"\xc3\x28\x80\"}"), (std::vector<Entry>{{"\xff\xfe", {"\xc3\x28\x80", false}}}));
+    EXPECT_EQ(entriesOf("{\"\xff\xfe\":\"\xc3\x28\x80\"}"),
+              (std::vector<Entry>{{"\xff\xfe", {"\xc3\x28\x80", false}}}));
 
     // A NUL byte is kept inside a key; in a bare value it matches the unset
     // closing character and ends the value, so the next letter is an error.

@@ -20,10 +20,6 @@ protected:
         return broker.takePosted().size();
     }
 };
-
-bool operator==(Notify const& a, Notify const& b) {
-    return a.id == b.id && a.flag == b.flag && a.index == b.index;
-}
 }  // namespace
 
 TEST_F(ValueEvents, ScalarsPostOnlyWhenTheStoredValueChanges) {

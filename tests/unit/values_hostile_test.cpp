@@ -44,10 +44,10 @@ TEST_F(HostileValues, EveryVariableKeepsTextWritesInsideItsBytes) {
                 EXPECT_EQ(before.changedOutside({mem, var}), "")
                     << Introspection::getVarName(mem, var) << " <- " << text.substr(0, 20);
                 EXPECT_NO_THROW(Introspection::getVarValue(mem, var, 0));
+                broker.takePosted();
             }
         }
     }
-    broker.takePosted();
 }
 
 TEST_F(HostileValues, StructFieldTextsStayInsideTheirElement) {
@@ -67,12 +67,12 @@ TEST_F(HostileValues, StructFieldTextsStayInsideTheirElement) {
                     }
                     EXPECT_EQ(before.changedOutside({mem, var}, last), "")
                         << info.name << "." << field.name << " <- " << text.substr(0, 20);
+                    broker.takePosted();
                 }
             }
             EXPECT_NO_THROW(Introspection::getVarValue(mem, var, last));
         }
     }
-    broker.takePosted();
 }
 
 TEST_F(HostileValues, FullStringFieldsAreReadWithoutRunningOn) {

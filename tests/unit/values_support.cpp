@@ -1,36 +1,23 @@
 #include "values_support.h"
 
+#include "apps/common/sharedmemory/sharedmemory.h"
+#include "gen/code/introspection_gen.h"
+
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <semaphore.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-namespace {
-int listenAtBrokerSocket() {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, ServerConnection::SOCKET_PATH, sizeof address.sun_path - 1);
-    unlink(ServerConnection::SOCKET_PATH);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 || listen(fd, 4) < 0)
-        throw std::runtime_error(std::string("broker stub: ") + std::strerror(errno));
-    return fd;
-}
-}  // namespace
-
-BrokerStub::BrokerStub() : listener(listenAtBrokerSocket()), peer(-1) {
-    sem_t* ready = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0666, 1);
-    if (ready == SEM_FAILED) throw std::runtime_error("broker stub: sem_open");
-    sem_close(ready);
-    connection = std::make_unique<ServerConnection>(poll);
-    peer = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (peer < 0) throw std::runtime_error("broker stub: accept");
+BrokerStub::BrokerStub() : peer(-1) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) < 0) throw std::runtime_error("socketpair");
+    peer = ends[1];
+    fcntl(peer, F_SETFL, O_NONBLOCK);
+    connection = std::make_unique<ServerConnection>(poll, ends[0]);
     gServerConnection = connection.get();
 }
 
@@ -39,9 +26,6 @@ BrokerStub::~BrokerStub() {
     // Closing our end first lets the connection's drain end at once.
     close(peer);
     connection.reset();
-    close(listener);
-    unlink(ServerConnection::SOCKET_PATH);
-    sem_unlink(ServerConnection::READY_SEMAPHORE);
 }
 
 std::vector<Notify> BrokerStub::takePosted() {
@@ -61,4 +45,54 @@ VarRef findVariable(std::string const& area, std::string const& name) {
 char* addressOf(VarRef ref) {
     VariableInfo const& info = Introspection::variable(ref.mem, ref.var);
     return static_cast<char*>(*info.memory) + info.offset;
+}
+
+StoreTest::StoreTest() {
+    for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
+        gen::gAreas[area].create();
+        *gen::AREA_POINTERS[area] = gen::gAreas[area].address();
+    }
+}
+
+StoreTest::~StoreTest() {
+    for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
+        gen::gAreas[area].close();
+        *gen::AREA_POINTERS[area] = nullptr;
+    }
+}
+
+UnmappedArea::UnmappedArea(unsigned int mem)
+    : pointer(gen::AREA_POINTERS[mem]), saved(*pointer) {
+    *pointer = nullptr;
+}
+
+UnmappedArea::~UnmappedArea() {
+    *pointer = saved;
+}
+
+StoreSnapshot::StoreSnapshot(VarRef ref) {
+    area = static_cast<char*>(*Introspection::variable(ref.mem, ref.var).memory);
+    // The area's size word sits right before its payload.
+    uint32_t size;
+    std::memcpy(&size, area - 4, sizeof size);
+    saved.assign(area, area + size);
+}
+
+std::string StoreSnapshot::changedOutside(VarRef ref, int element) const {
+    VariableInfo const& info = Introspection::variable(ref.mem, ref.var);
+    std::size_t size = info.baseType == TypeStruct ? info.elementSize : Introspection::getVarSize(ref.mem, ref.var);
+    std::size_t begin = info.offset + std::size_t(element) * size;
+    for (std::size_t at = 0; at < saved.size(); ++at) {
+        if (at >= begin && at < begin + size) continue;
+        if (area[at] != saved[at]) return "byte " + std::to_string(at) + " of the area changed";
+    }
+    return "";
+}
+
+void StoreSnapshot::fill(char byte) {
+    std::memset(area, byte, saved.size());
+}
+
+void StoreSnapshot::restore() {
+    std::memcpy(area, saved.data(), saved.size());
 }

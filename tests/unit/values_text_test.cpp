@@ -11,6 +11,8 @@
 namespace {
 class ValueText : public StoreTest {
 protected:
+    BrokerStub broker;
+
     std::string set(VarRef ref, char const* text) { return Introspection::setVarValue(ref.mem, ref.var, text); }
     std::string get(VarRef ref) { return Introspection::getVarValue(ref.mem, ref.var, 0); }
 };

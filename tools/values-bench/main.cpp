@@ -2,6 +2,8 @@
 // answer does, against a plain copy-and-format walk over the same bytes.
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
+#include "apps/common/sharedmemory/sharedmemory.h"
+#include "gen/code/introspection_gen.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,20 +22,6 @@ struct Totals {
 int elementCount(unsigned int mem, unsigned int var) {
     bool list = Introspection::getVarBaseType(mem, var) == TypeStruct && Introspection::isArray(mem, var);
     return list ? std::atoi(Introspection::getVarArrayLen(mem, var)) : 1;
-}
-
-std::size_t valueBytes(VariableInfo const& info) {
-    switch (info.baseType) {
-    case TypeBool:
-        return 1;
-    case TypeString:
-    case TypeBuffer:
-        return std::strtoul(info.arrayLength, nullptr, 10);
-    case TypeStruct:
-        return info.elementSize;
-    default:
-        return 4;
-    }
 }
 
 // What one all.cgi answer computes per variable: its text and its description.
@@ -71,7 +59,7 @@ std::size_t copyAndFormat(unsigned int mem, unsigned int var, int index) {
     static char scratch[16384];
     static char text[16];
     VariableInfo const& info = Introspection::variable(mem, var);
-    std::size_t size = valueBytes(info);
+    std::size_t size = info.baseType == TypeStruct ? info.elementSize : Introspection::getVarSize(mem, var);
     std::memcpy(scratch, static_cast<char*>(*info.memory) + info.offset + std::size_t(index) * size, size);
     std::size_t produced = 0;
     for (std::size_t at = 0; at < size; at += 4) {
@@ -94,14 +82,64 @@ void report(char const* name, Totals const& totals, double seconds) {
     std::printf("%-22s %9.3f ms/walk %12.0f variables/s %10.1f MB/s of text (%zu bytes per walk)\n", name,
                 seconds * 1e3, totals.variables / seconds, totals.bytes / seconds / 1e6, totals.bytes);
 }
-}  // namespace
+// Plausible contents: every string half full, numbers and enumeration
+// entries varying from variable to variable.
+void fillVariable(VariableInfo const& info, char* address, unsigned int seed) {
+    switch (info.baseType) {
+    case TypeInt: {
+        int value = static_cast<int>(seed * 2654435761u % 100000);
+        std::memcpy(address, &value, 4);
+        break;
+    }
+    case TypeFloat: {
+        float value = static_cast<float>(seed % 1000) / 7.0f;
+        std::memcpy(address, &value, 4);
+        break;
+    }
+    case TypeBool:
+        *address = seed % 2;
+        break;
+    case TypeString: {
+        std::size_t capacity = std::strtoul(info.arrayLength, nullptr, 10);
+        std::memset(address, 'a' + seed % 26, capacity / 2);
+        address[capacity / 2] = '\0';
+        break;
+    }
+    case TypeBuffer:
+        std::memset(address, static_cast<int>(seed), std::strtoul(info.arrayLength, nullptr, 10));
+        break;
+    case TypeEnum: {
+        int entry = static_cast<int>(seed % IntrospectionEnum::getEnumEntryCount(
+                                                IntrospectionEnum::getEnumIndex(info.typeName)));
+        std::memcpy(address, &entry, 4);
+        break;
+    }
+    case TypeStruct:
+        break;
+    }
+}
 
-void fillStore();
+void fillStore() {
+    for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
+        gen::gAreas[area].create();
+        *gen::AREA_POINTERS[area] = gen::gAreas[area].address();
+    }
+    unsigned int seed = 0;
+    for (unsigned int mem = 0; mem < Introspection::getMemCount(); ++mem) {
+        for (unsigned int var = 0; var < Introspection::getVarCount(mem); ++var) {
+            VariableInfo const& info = Introspection::variable(mem, var);
+            fillVariable(info, static_cast<char*>(*info.memory) + info.offset, ++seed);
+        }
+    }
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
     if (rounds <= 0) rounds = 1;
     fillStore();
+    // As the service runs: texts inside structures are escaped.
+    Introspection::setEscapeCharacters(R"([\\"])");
     Totals values, described, baseline;
     auto valueText = [](unsigned int mem, unsigned int var, int index) {
         return Introspection::getVarValue(mem, var, index).size();

@@ -38,6 +38,15 @@ protected:
               &variables.tlxUpdateProgress, &variables.tlxUpdateFileName, &variables.tlxUpdateDeviceSerial,
               &variables.tlxUpdateDeviceName, &variables.hostUpdateFileName})
             watcher->subscribe(watched->event());
+        // The broker may take the poster before the watcher: a probe that
+        // comes through shows the watcher's subscriptions are in place.
+        const Notify probe = SharedVariable("MemPersistent", "ProductName").event();
+        watcher->subscribe(probe);
+        ASSERT_TRUE(brokertest::pumpUntil(poll, [&] {
+            postEvent(probe);
+            poll.wait(20, true);
+            return collector.has(probe);
+        }));
         app.emplace();
     }
 

@@ -17,14 +17,16 @@ start_watch "$events" "${update_events[@]}"
 
 upload() { curl -sS -F "deviceid=$1" -F "file=@$2" "$url/device/update"; }
 store_get() { "$bin/store" get "$1"; }
-# The names of the events relayed since the last call, one a line.
-seen=0
+# The names of the events relayed since the last call, one a line (called
+# in a subshell, so the count seen so far is kept in a file).
+echo 0 >"$work/seen"
 new_events() {
   sleep 0.3
-  local total
+  local seen total
+  seen=$(cat "$work/seen")
   total=$(wc -l <"$events")
   tail -n +$((seen + 1)) "$events" | head -n $((total - seen)) | awk '{print $2}'
-  seen=$total
+  echo "$total" >"$work/seen"
 }
 
 head -c 3000000 /dev/urandom >"$work/firmware"
@@ -43,6 +45,7 @@ expect_eq "$(new_events)" "" "second host upload events"
 # Accessory: every variable in order, the file name always announced.
 "$bin/store" set MemExternalDevices.TlxUpdateState FileCorrupt >/dev/null
 "$bin/store" set MemExternalDevices.TlxUpdateProgress 50 >/dev/null
+"$bin/store" set MemExternalDevices.TlxUpdateFileName /update/client.cmf >/dev/null
 new_events >/dev/null
 expect_eq "$(upload LENS-77 "$work/lens.cmf")" '{"taskid": "LENS-77" }' "accessory upload"
 cmp -s "$work/lens.cmf" /update/client.cmf || fail "client.cmf differs from the upload"

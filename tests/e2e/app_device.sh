@@ -9,8 +9,8 @@ start_nginx
 url=http://127.0.0.1:8080/zelapp/v1
 work=$SANDBOX_SCRATCH
 
-# Device info: identity from the hardware block, texts from the store, one
-# connected accessory, the space of the root file system.
+# Device info: identity from the hardware block, texts from the store, the
+# connected accessories in list order, the space of the root file system.
 "$bin/store" set MemPersistent.ProductName 'Hand "Unit"' >/dev/null
 "$bin/store" set MemPersistent.ProductVersion 3.1.4 >/dev/null
 # set.cgi writes one field of one list element per request.
@@ -23,6 +23,10 @@ set_field 4 TlxSerNumber 77
 set_field 4 TlxDeviceName '"LENS"'
 set_field 4 TlxMainSwVersion '"2.0.1"'
 set_field 4 TlxDeviceConnected true
+set_field 9 TlxSerNumber 12
+set_field 9 TlxDeviceName '"ACC"'
+set_field 9 TlxMainSwVersion '"1"'
+set_field 9 TlxDeviceConnected true
 expected() {
   local blocks free size
   read -r blocks free size < <(stat -f -c '%b %a %s' /)
@@ -30,7 +34,8 @@ expected() {
   printf '{\r\n  "_id": "HX2-5678",\r\n  "name": "Hand \\"Unit\\"",\r\n  "serialnumber": "5678",\r\n'
   printf '  "firmwareversion": "3.1.4",\r\n  "space_total": %s,\r\n  "space_available": %s,\r\n' "$total" "$available"
   printf '  "devices": [\r\n    {\r\n      "_id": "LENS-77",\r\n      "name": "LENS",\r\n      "serialnumber": "77",\r\n'
-  printf '      "firmwareversion": "2.0.1"\r\n    }\r\n  ]\r\n}\r\n'
+  printf '      "firmwareversion": "2.0.1"\r\n    }, \r\n    {\r\n      "_id": "ACC-12",\r\n      "name": "ACC",\r\n'
+  printf '      "serialnumber": "12",\r\n      "firmwareversion": "1"\r\n    }\r\n  ]\r\n}\r\n'
 }
 # The free space may move between the two reads: retry a few times.
 same_as_expected() { cmp -s <("$@") <(expected); }

@@ -10,4 +10,4 @@ stack_start
 WEB_ROOT=$root/web start_nginx
 export PAGE_TEST_GET="'$bin/store' get \"\$1.\$2\""
 export PAGE_TEST_SET="'$bin/store' set \"\$1.\$2\" \"\$3\" >/dev/null"
-node "$root/tests/web/browser-test.mjs" http://127.0.0.1:8080/ "$build/page-test-service"
+timeout 400 node "$root/tests/web/browser-test.mjs" http://127.0.0.1:8080/ "$build/page-test-service"

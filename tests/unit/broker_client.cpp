@@ -138,9 +138,9 @@ TEST(EventRecords, ReadEventsStaysWithinItsBatch) {
 
 TEST(EventRecords, FailuresAreRaisedWithTheirTexts) {
     Notify buffer[4];
-    EXPECT_TRUE(errorOf([&] { readEvents(-1, buffer, 4); }).ends_with(" Read error"));
+    EXPECT_TRUE(raisedText([&] { readEvents(-1, buffer, 4); }).ends_with(" Read error"));
     gServerConnection = nullptr;
-    EXPECT_TRUE(errorOf([] { postEvent({918, 0, 0}); }).ends_with(" Trying to post event without server connection"));
+    EXPECT_TRUE(raisedText([] { postEvent({918, 0, 0}); }).ends_with(" Trying to post event without server connection"));
 }
 
 TEST(EventRecords, NamesComeFromTheTableAndNeverFromBeyondIt) {
@@ -179,8 +179,8 @@ TEST(ServerConnectionWire, EventsWithoutAHandlerAreLoggedByName) {
     ASSERT_GE(broker.acceptClient(), 0);
     std::string garbage = bytesOf({{918, 0, 0}, {50000, 7, 9}}) + "partial";
     ASSERT_EQ(::write(broker.peer, garbage.data(), garbage.size()), ssize_t(garbage.size()));
-    ASSERT_TRUE(pumpUntil(poll, [] { return kernelLog().find("Unhandled event: Unknown") != std::string::npos; }));
-    EXPECT_NE(kernelLog().find("Unhandled event: VarAppServiceLogLevelChanged"), std::string::npos);
+    ASSERT_TRUE(pumpUntil(poll, [] { return kmsg::all().find("Unhandled event: Unknown") != std::string::npos; }));
+    EXPECT_NE(kmsg::all().find("Unhandled event: VarAppServiceLogLevelChanged"), std::string::npos);
 }
 
 TEST(ServerConnectionWire, CloseEndsOurStreamAndLaterPostsRaise) {
@@ -205,22 +205,22 @@ TEST(ServerConnectionGate, AnOpenGateLetsTheClientInAtOnceAndStaysOpen) {
         connection.emplace(poll);
     }
     EXPECT_EQ(recordedSemaphoreOpens, 1);
-    EXPECT_NE(kernelLog().find("Connected after 0 attempts"), std::string::npos) << kernelLog();
+    EXPECT_NE(kmsg::all().find("Connected after 0 attempts"), std::string::npos) << kmsg::all();
     EXPECT_EQ(gateCount(), 1);
 }
 
 TEST(ServerConnectionGate, AMissingGateIsTriedTwentyTimesThenRaised) {
     EventPoll poll;
     Recording recording;
-    EXPECT_TRUE(errorOf([&] { ServerConnection connection(poll); }).ends_with(" sem_open: No such file or directory"));
+    EXPECT_TRUE(raisedText([&] { ServerConnection connection(poll); }).ends_with(" sem_open: No such file or directory"));
     EXPECT_EQ(recordedSemaphoreOpens, 20);
-    EXPECT_EQ(kernelLog().find("Connected after"), std::string::npos);
+    EXPECT_EQ(kmsg::all().find("Connected after"), std::string::npos);
 }
 
 TEST(ServerConnectionGate, AFailedConnectGivesTheGateBack) {
     sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
     EventPoll poll;
-    EXPECT_TRUE(errorOf([&] { ServerConnection connection(poll); }).ends_with(" connect: No such file or directory"));
+    EXPECT_TRUE(raisedText([&] { ServerConnection connection(poll); }).ends_with(" connect: No such file or directory"));
     EXPECT_EQ(gateCount(), 1) << "other clients would wait forever";
     sem_close(gate);
 }
@@ -245,6 +245,6 @@ TEST_F(ServerConnectionWithBroker, ABrokerThatEndsClosesTheConnectionForGood) {
     EXPECT_FALSE(semaphoreExists());
     ASSERT_TRUE(pumpUntil(poll, [&] { return !client.isConnected(); }));
     gServerConnection = &client;
-    EXPECT_TRUE(errorOf([] { postEvent({918, 0, 0}); }).ends_with(" Could not send message to server"));
+    EXPECT_TRUE(raisedText([] { postEvent({918, 0, 0}); }).ends_with(" Could not send message to server"));
     gServerConnection = nullptr;
 }

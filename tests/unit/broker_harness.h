@@ -2,6 +2,8 @@
 // Test helpers around the broker: the real broker process, raw socket clients
 // that bypass ServerConnection, and a handler that collects what arrives.
 #include "apps/common/event/serverconnection.h"
+#include "support/kmsg.h"
+#include "support/raised.h"
 
 #include <gtest/gtest.h>
 
@@ -43,16 +45,6 @@ inline bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds
     return true;
 }
 
-// The text of the error `action` raises; empty when it raises none.
-inline std::string errorOf(std::function<void()> const& action) {
-    try {
-        action();
-    } catch (std::runtime_error const& error) {
-        return error.what();
-    }
-    return "";
-}
-
 inline bool semaphoreExists() {
     sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, 0);
     if (gate == SEM_FAILED) return false;
@@ -62,13 +54,6 @@ inline bool semaphoreExists() {
 
 inline bool socketFileExists() {
     return access(ServerConnection::SOCKET_PATH, F_OK) == 0;
-}
-
-inline std::string kernelLog() {
-    std::ifstream file("/dev/kmsg");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // The real broker, started as a child process and ready once its gate exists.

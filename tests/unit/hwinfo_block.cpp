@@ -142,9 +142,9 @@ TEST_F(HwInfoBlock, WritesKeepTheChecksumValidAndRespectTheFieldRules) {
     EXPECT_FALSE(info->write(std::string("board")));
     EXPECT_FALSE(info->write(std::string("nosuch=1")));
     EXPECT_FALSE(info->write(HWINFO_SERIAL, 1u));  // a text has no number
-    EXPECT_EQ(errorOf([&] { info->write("length", 7u); }), "length is private.");
-    EXPECT_EQ(errorOf([&] { info->write(std::string("checksum=0")); }), "checksum is private.");
-    EXPECT_EQ(errorOf([&] { info->write(HWINFO_K, std::string(29, 'k').c_str()); }), "String too long");
+    EXPECT_EQ(raisedReason([&] { info->write("length", 7u); }), "length is private.");
+    EXPECT_EQ(raisedReason([&] { info->write(std::string("checksum=0")); }), "checksum is private.");
+    EXPECT_EQ(raisedReason([&] { info->write(HWINFO_K, std::string(29, 'k').c_str()); }), "String too long");
     EXPECT_THROW(info->write(std::string("cal_comp=twelve")), std::invalid_argument);
     EXPECT_EQ(block(0, 348), before);
 }

@@ -2,6 +2,8 @@
 // Stand-in files in place of /dev/mem and /dev/mmcblk1 for tests. Refuses to
 // work anywhere but inside scripts/sandbox (where /dev is a private tmpfs and
 // /dev/kmsg a regular file), so a test never opens the machine's devices.
+#include "support/reason.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -32,18 +34,6 @@ inline void putFileBytes(const char* path, off_t at, const std::string& bytes) {
     ASSERT_GE(fd, 0) << path;
     EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
     close(fd);
-}
-
-// The text of the error that `action` raises, without the file-and-line field
-// in front of it; empty when nothing is raised.
-template <class Action>
-std::string errorOf(Action action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return std::string(error.what()).substr(26);
-    }
-    return "";
 }
 
 class HardwareStandIns : public testing::Test {

@@ -60,7 +60,7 @@ TEST_F(PersistentInfoRecord, TextsStayInsideTheirFieldAndNumbersInsideTheirBits)
     info.get<PI::Base>("s", text);
     EXPECT_EQ(text, std::string(30, 'x'));
     EXPECT_TRUE(info.set<PI::Base>("s", std::string(28, 'a').c_str(), false));
-    EXPECT_EQ(errorOf([&] { info.set<PI::Base>("s", std::string(29, 'b').c_str(), false); }), "String too long");
+    EXPECT_EQ(raisedReason([&] { info.set<PI::Base>("s", std::string(29, 'b').c_str(), false); }), "String too long");
     EXPECT_EQ(fileBytes(IMAGE, 0, 30), std::string(28, 'a') + '\0' + 'x');  // the last byte is never written
 
     EXPECT_TRUE(info.set<PI::Base>("low", "17", false));
@@ -97,7 +97,7 @@ TEST_F(PersistentInfoRecord, ClearAllAndTheListingsFollowTheFlags) {
 }
 
 TEST_F(PersistentInfoRecord, MissingAndTooShortFilesAreRefused) {
-    EXPECT_EQ(errorOf([] { PersistentInfo("/dev/shm/no-such-image", 0, 4); }), "open: No such file or directory");
+    EXPECT_EQ(raisedReason([] { PersistentInfo("/dev/shm/no-such-image", 0, 4); }), "open: No such file or directory");
     EXPECT_THROW(PersistentInfo(IMAGE, 0x2FFE, 4), std::runtime_error);  // would end past the file
 }
 

@@ -236,8 +236,8 @@ protected:
 
     std::future<Answer> ask(const std::string& query, bool keep = false) {
         std::string params = fcgiwire::pair("SCRIPT_NAME", "/api/v1/log.cgi") + fcgiwire::pair("QUERY_STRING", query);
-        std::string bytes = fcgiwire::begin(1, keep) + fcgiwire::stream(fcgiwire::PARAMS, 1, params) +
-                            fcgiwire::stream(fcgiwire::STDIN, 1, "");
+        std::string bytes = fcgiwire::begin(1, keep) + fcgiwire::stream(fcgiwire::Params, 1, params) +
+                            fcgiwire::stream(fcgiwire::Stdin, 1, "");
         return std::async(std::launch::async, [bytes] {
             fcgiwire::Connection connection("127.0.0.1", PORT, 5000);
             connection.send(bytes);

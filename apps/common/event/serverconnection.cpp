@@ -60,6 +60,20 @@ ServerConnection::ServerConnection(EventPoll& poll) : poll(poll), fd(-1), handle
     }
 }
 
+ServerConnection::ServerConnection(EventPoll& poll, int connectedFd) : poll(poll), fd(connectedFd), handler(nullptr) {
+    watchSocket();
+}
+
+void ServerConnection::watchSocket() {
+    try {
+        poll.add(fd, this, EPOLLIN);
+    } catch (...) {
+        ::close(fd);
+        fd = -1;
+        throw;
+    }
+}
+
 ServerConnection::~ServerConnection() {
     close();
 }
@@ -70,13 +84,7 @@ void ServerConnection::connect() {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     strncpy(address.sun_path, SOCKET_PATH, sizeof address.sun_path - 1);
-    try {
-        poll.add(fd, this, EPOLLIN);
-    } catch (...) {
-        ::close(fd);
-        fd = -1;
-        throw;
-    }
+    watchSocket();
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
         int error = errno;
         close();

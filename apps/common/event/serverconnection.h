@@ -18,6 +18,9 @@ public:
     static constexpr const char* READY_SEMAPHORE = "/message-broker-ready";
 
     explicit ServerConnection(EventPoll& poll);
+    // Adopts a socket already connected to a stand-in for the broker (tools
+    // that write the store while no broker runs, tests).
+    ServerConnection(EventPoll& poll, int connectedFd);
     virtual ~ServerConnection();
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
@@ -31,6 +34,9 @@ public:
     bool isConnected() const { return fd >= 0; }
 
 private:
+    // Registers the socket with the poll; on failure closes it and raises.
+    void watchSocket();
+
     EventPoll& poll;
     int fd;
 

@@ -4,6 +4,7 @@
 #include "apps/common/event/notify.h"
 #include "apps/common/introspection/json.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -72,6 +73,8 @@ public:
     static char const* getVarArrayLen(unsigned int mem, unsigned int var);
     static bool isArray(unsigned int mem, unsigned int var);
     static Notify getVarEvent(unsigned int mem, unsigned int var);
+    // Bytes the value occupies in its area (a list: all its elements).
+    static std::size_t getVarSize(unsigned int mem, unsigned int var);
     static void getVarLocation(Notify const& event, unsigned int& mem, unsigned int& var);
     static void genEventToVar();
 

@@ -24,6 +24,8 @@ public:
     std::vector<std::pair<std::string, ObjectValue>> entries;
 
 private:
+    State handle(State current, char c);
+
     std::string key;
     char keyQuote;
     std::string value;

@@ -15,6 +15,9 @@ std::string getIntIntrospection(void* address, int index);
 std::string getFloatIntrospection(void* address, int index);
 std::string getStringIntrospection(void* address, int index);
 std::string getBufferIntrospection(void* address, unsigned int length);
+// The text of a character field up to its NUL, never more than capacity bytes:
+// another process may leave the field full without a terminator.
+std::string readStringField(void const* address, std::size_t capacity);
 std::string getBuffer1Introspection(void* address, int index);
 std::string getBuffer3Introspection(void* address, int index);
 std::string getBuffer4Introspection(void* address, int index);
@@ -32,6 +35,10 @@ std::string setBuffer4Introspection(char* payload, unsigned int mem, unsigned in
 std::string setBuffer64Introspection(char* payload, unsigned int mem, unsigned int var, Notify event, char const* value);
 
 std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify event, JsonPairs const& pairs);
+
+// Raises "Index exceeds limit" unless index names an element of the variable:
+// 0 for anything but a list of structures, else below its element count.
+void checkElementIndex(VariableInfo const& info, uint32_t index);
 
 template <typename T>
 void setVariable(T& variable, Notify event, T const& value) {

@@ -1,0 +1,36 @@
+// The web service: attaches to the variable store and the broker, serves
+// FastCGI on port 9000 and runs until SIGINT or SIGTERM.
+#include "apps/common/event/eventpoll.h"
+#include "apps/web/service/fcgi.h"
+#include "apps/web/service/requesthandler.h"
+#include "gen/code/gen_init.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+constexpr int FCGI_PORT = 9000;
+constexpr int LOOP_WAIT_MS = 100;
+
+void serve() {
+    gen::init();
+    EventPoll& poll = gen::getEventPoll();
+    Fcgi fcgi(FCGI_PORT, poll);
+    RequestHandler handler(poll, fcgi);
+    fcgi.requestCallback = &handler;
+    gen::getServerConnection()->handler = &handler;
+    while (poll.wait(LOOP_WAIT_MS, false) != EventPoll::Terminate) handler.periodic();
+    gen::closeServerConnection();
+}
+}  // namespace
+
+int main() {
+    try {
+        serve();
+    } catch (const std::exception& error) {
+        // The text is already in the kernel log; say it where a person starting us looks too.
+        fprintf(stderr, "webservice: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,123 @@
+# The running service with everything around it, for end-to-end tests inside
+# scripts/sandbox: the broker, the variable store, the hardware, display and
+# kernel-log stand-ins, the service, and on request the update stand-in and
+# nginx in front on port 8080.
+# Source it with the build folder in $build; what it starts is stopped when
+# the script exits.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+bin=$build/bin
+stack_pids=()
+nginx_dir=$SANDBOX_SCRATCH/nginx
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+stack_stop() {
+  [ -f "$nginx_dir/nginx.pid" ] && kill "$(cat "$nginx_dir/nginx.pid")" 2>/dev/null
+  local index
+  for ((index = ${#stack_pids[@]} - 1; index >= 0; index--)); do kill "${stack_pids[index]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap stack_stop EXIT
+
+# Retries a command every 50 ms, at most the given number of times.
+wait_until() {
+  local tries=$1 attempt
+  shift
+  for ((attempt = 0; attempt < tries; attempt++)); do
+    "$@" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# Board B1, serial 1234 unless other fields are given.
+stack_start() {
+  BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1 "$@"
+  "$bin/broker" >/dev/null &
+  stack_pids+=($!)
+  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
+  "$bin/store" create >/dev/null
+  "$bin/fbpattern" >/dev/null
+  start_service
+}
+
+# The service with the display stand-in preloaded and the 1-Wire command
+# stand-in on PATH, and the scripted dmesg first unless STACK_REAL_DMESG=1.
+start_service() {
+  local fixtures=$root/tests/fixtures/bin:
+  [ "${STACK_REAL_DMESG:-}" = 1 ] && fixtures=""
+  PATH="$fixtures$root/tools/onewire:$PATH" LD_PRELOAD="$build/lib/libfbstub.so" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$bin/webservice" &
+  service_pid=$!
+  stack_pids+=($service_pid)
+  wait_until 200 port_open 9000 || fail "the service did not start"
+}
+
+start_updater() {
+  "$bin/updater" "$@" &
+  stack_pids+=($!)
+}
+
+# Prints every event the broker relays, one name a line, into the given file.
+start_watch() {
+  "$bin/broker" --watch "${@:2}" >"$1" &
+  stack_pids+=($!)
+  sleep 0.2
+}
+
+# nginx as the device's front server on port 8080 (scripts/nginx-config).
+start_nginx() {
+  local conf
+  conf=$("$root/scripts/nginx-config" "$nginx_dir" 8080)
+  nginx -p "$nginx_dir" -e "$nginx_dir/error.log" -c "$conf" || fail "nginx did not start"
+  wait_until 100 port_open 8080 || fail "nginx is not listening"
+}
+
+# One app request straight over FastCGI: method, path after /zelapp/v1, and
+# further fcgi-client options. Prints the answer as the service sent it.
+app() {
+  local method=$1 path=$2
+  shift 2
+  "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$path" --param "REQUEST_METHOD=$method" "$@"
+}
+
+# The body of an answer read on standard input: it must start with the
+# app's JSON header, which is dropped.
+JSON_HEADER=$'Content-type: application/json\r\n\r\n'
+body() {
+  local answer
+  answer=$(mktemp -p "$SANDBOX_SCRATCH")
+  cat >"$answer"
+  [ "$(head -c ${#JSON_HEADER} "$answer" | od -An -c)" = "$(printf %s "$JSON_HEADER" | od -An -c)" ] || fail "answer without the JSON header: $(head -c 80 "$answer")"
+  tail -c +$((${#JSON_HEADER} + 1)) "$answer"
+  rm -f "$answer"
+}
+
+# One web API request straight over FastCGI: the script after /api/v1/ and
+# further fcgi-client options. Prints the answer as the service sent it.
+api() {
+  local script=$1
+  shift
+  "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$script" --param REQUEST_METHOD=GET "$@"
+}
+
+# Posts a set.cgi body; prints the answer's body.
+set_body() {
+  local file
+  file=$(mktemp -p "$SANDBOX_SCRATCH")
+  printf '%s' "$1" >"$file"
+  api set.cgi --body "$file" | body
+  rm -f "$file"
+}
+
+# Fails unless the first argument equals the second, naming the check.
+expect_eq() {
+  [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"
+}
+
+# Fails unless the service is still running.
+expect_alive() {
+  kill -0 "$service_pid" 2>/dev/null || fail "the service ended: $1"
+}

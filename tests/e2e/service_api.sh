@@ -1,0 +1,86 @@
+# The variable API of the real service: all.cgi, set.cgi, update.cgi and
+# unknown scripts, over FastCGI, with the broker and the store around it.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+stack_start
+
+# all.cgi: valid JSON, the FastCGI request id echoed, live values.
+"$bin/store" set MemMotors.FocusGearTeethSet 42 >/dev/null
+api all.cgi --request-id 7 | body >"$SANDBOX_SCRATCH/all.json"
+python3 - "$SANDBOX_SCRATCH/all.json" <<'PY' || fail "all.cgi is not the expected document"
+import json, sys
+raw = open(sys.argv[1], 'rb').read()
+assert raw.startswith(b'{\r\n"id": 7,\r\n"variables": {"MemPersistent" : {'), raw[:60]
+assert raw.endswith(b'}}\r\n')
+tree = json.loads(raw)
+assert tree["id"] == 7
+assert len(tree["variables"]) == 18
+assert sum(len(v) for v in tree["variables"].values()) == 798  # MemLens repeats 12 names
+assert tree["variables"]["MemMotors"]["FocusGearTeethSet"]["value"] == "42"
+assert len(tree["variables"]["MemCamera"]["CamClipList0"]) == 500
+PY
+
+# set.cgi: quoted, single-quoted and bare values; the write lands in shared
+# memory and its event reaches another broker client.
+start_watch "$SANDBOX_SCRATCH/events.txt"
+expect_eq "$(set_body '{"MemMotors": {"FocusGearTeethSet": 12}}')" '{"result": 1 }' "bare value"
+expect_eq "$("$bin/store" get MemMotors.FocusGearTeethSet)" 12 "stored bare value"
+expect_eq "$(set_body "{'MemStatic': {'ModemVersionString': 'v 2.0'}}")" '{"result": 1 }' "single quotes"
+expect_eq "$("$bin/store" get MemStatic.ModemVersionString)" "v 2.0" "stored text"
+expect_eq "$(set_body '{"MemApp": {"AppGuiLogLevel": "Warn"}}')" '{"result": 1 }' "enum"
+expect_eq "$("$bin/store" get MemApp.AppGuiLogLevel)" Warn "stored enum"
+expect_eq "$(set_body '{"MemCamera": {"Index": 3, "CamClipList0": {"CamClipName": "A003"}}}')" '{"result": 1 }' "list element"
+api all.cgi | body | python3 -c '
+import json, sys
+clips = json.load(sys.stdin)["variables"]["MemCamera"]["CamClipList0"]
+assert clips[3]["CamClipName"]["value"] == "A003", clips[3]' || fail "list element not written"
+wait_until 100 grep -q VarFocusGearTeethSetChanged "$SANDBOX_SCRATCH/events.txt" || fail "no change event at the broker"
+
+# set.cgi failures answer result 0 and the service keeps serving.
+expect_eq "$(set_body '{"MemLens": {"Nope": 1}}')" '{"result": 0, "error": "" }' "unknown variable"
+expect_eq "$(set_body '{"MemNope": {"X": 1}}')" '{"result": 0, "error": "" }' "unknown memory"
+expect_eq "$(set_body '{"MemLens" {"X": 1}}')" '{"result": 0, "error": "JSON parse error at 11.\u000d\u000a" }' "parse error"
+for hostile in '' '{' '{"MemLens": {}}' '{"MemCamera": {"Index": 500, "CamClipList0": {"CamClipName": "x"}}}' \
+    '{"MemCamera": {"Index": "x", "CamClipList0": {"CamClipName": "x"}}}' \
+    '{"MemMotors": {"Index": 1, "FocusMotor": {"GearTeethSet": 3}}}' \
+    '{"MemCamera": {"Index": 99999999999, "CamClipList0": {"CamClipName": "x"}}}' \
+    "$(python3 -c 'print("{\"a\":" * 5000 + "1" + "}" * 5000)')"; do
+  expect_eq "$(set_body "$hostile" | head -c 12)" '{"result": 0' "hostile body ${hostile:0:40}"
+done
+expect_alive "hostile set bodies"
+
+# update.cgi: held requests are answered together after a change from
+# another process, with the same body and their own ids.
+api update.cgi --request-id 21 >"$SANDBOX_SCRATCH/update1" &
+first=$!
+api update.cgi --request-id 22 >"$SANDBOX_SCRATCH/update2" &
+second=$!
+sleep 0.5
+kill -0 $first 2>/dev/null || fail "update.cgi answered without a change"
+"$bin/store" set MemDynamic.RadioRSSI -70 >/dev/null  # posts its change event
+wait $first $second || fail "held update requests not answered"
+python3 - "$SANDBOX_SCRATCH/update1" "$SANDBOX_SCRATCH/update2" <<'PY' || fail "update answers differ from the expected"
+import json, sys
+header = b'Content-type: application/json\r\n\r\n'
+one, two = (open(p, 'rb').read() for p in sys.argv[1:])
+assert one.startswith(header + b'{\r\n"id": 21,\r\n'), one[:80]
+assert two.startswith(header + b'{\r\n"id": 22,\r\n'), two[:80]
+assert one.split(b',\r\n', 1)[1] == two.split(b',\r\n', 1)[1]
+update = json.loads(one[len(header):])
+assert update["errors"] == []
+assert update["variables"] == {"MemDynamic": {"RadioRSSI": {"max": "0", "min": "-200", "type": "int", "value": "-70"}}}, update
+PY
+
+# Unknown scripts get the failure object.
+expect_eq "$(api v2.cgi | body)" "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/v2.cgi'\" }" "unknown script"
+expect_eq "$("$bin/fcgi-client" | body)" "{\"result\": 0, \"error\": \"Unknown script: ''\" }" "no script name"
+
+# SIGTERM with a held request: exit 0 and the held request gets its end record.
+api update.cgi >/dev/null &
+held=$!
+sleep 0.3
+kill -TERM "$service_pid"
+wait "$service_pid" || fail "the service did not exit 0 on SIGTERM"
+wait $held || fail "the held request got no end record"
+echo "service_api: all checks passed"

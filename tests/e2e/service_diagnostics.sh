@@ -1,0 +1,82 @@
+# The kernel log stream, the screen capture and the 1-Wire endpoints of the
+# real service, with the scripted dmesg, the display stand-in and the 1-Wire
+# command stand-in.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+export ONEWIRE_TOOL_DIR=$SANDBOX_SCRATCH/onewire
+export FAKE_DMESG_OUTPUT=$SANDBOX_SCRATCH/dmesg.fifo
+mkfifo "$FAKE_DMESG_OUTPUT"
+exec 7<>"$FAKE_DMESG_OUTPUT"
+printf '\033[31mred\033[0m line\n' >&7
+stack_start
+
+# log.cgi: the length line, then the whole HTML text.
+expected="<span style='color: #AA0000'>red</span> line"
+wait_until 100 sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/api/v1/log.cgi | grep -q 'red</span>'" || fail "log text missing"
+log=$(api log.cgi | tail -c +28)
+length=${log%%$'\r'*}
+case "$log" in *"$expected"*) ;; *) fail "log text not rendered: $log" ;; esac
+# An up-to-date client is held until the text grows, then gets only the new part.
+api log.cgi --param "QUERY_STRING=offset=$length" >"$SANDBOX_SCRATCH/held" &
+held=$!
+sleep 0.5
+kill -0 $held 2>/dev/null || fail "log request at the end of the text was not held"
+printf 'next \033[94mblue\033[0m\n' >&7
+wait $held || fail "held log request not answered"
+expect_eq "$(tail -c +28 "$SANDBOX_SCRATCH/held")" "$length"$'\r'"next <span style='color: #5555FF'>blue</span>" "held log answer"
+for offset in "" abc -1 2147483648 99999999999; do
+  api log.cgi --param "QUERY_STRING=offset=$offset" >/dev/null || fail "log.cgi with offset=$offset"
+done
+expect_alive "odd log offsets"
+
+# screen.cgi: an 800x480 RGBA PNG of the shown buffer.
+api screen.cgi >"$SANDBOX_SCRATCH/screen"
+python3 - "$SANDBOX_SCRATCH/screen" <<'PY' || fail "screen.cgi did not give the expected PNG"
+import struct, sys, zlib
+raw = open(sys.argv[1], 'rb').read()
+header = b'Content-type: image/png\r\n\r\n'
+assert raw.startswith(header + b'\x89PNG\r\n\x1a\n'), raw[:40]
+png = raw[len(header) + 8:]
+chunks, idat = [], b''
+while png:
+    length, kind = struct.unpack('>I4s', png[:8])
+    data = png[8:8 + length]
+    chunks.append(kind)
+    if kind == b'IDAT':
+        idat += data
+    png = png[12 + length:]
+width, height, depth, colour = struct.unpack('>IIBB', raw[len(header) + 16:len(header) + 26])
+assert (width, height, depth, colour) == (800, 480, 8, 6)
+assert chunks[0] == b'IHDR' and chunks[-1] == b'IEND' and set(chunks) == {b'IHDR', b'IDAT', b'IEND'}, chunks
+assert len(zlib.decompress(idat)) == 480 * (1 + 800 * 4)
+PY
+
+# 1-Wire: the modem type and label; the ring data reaches the command verbatim.
+label() { "$bin/store" get "MemServiceMode.$1"; }
+api modemdata.cgi --body <(printf '{"devType": "C9"}') | body >/dev/null
+expect_eq "$("$bin/store" get MemServiceMode.ServiceModeConnectedModemType)" "$("$bin/store" get MemServiceMode.ServiceModeConnectedModemType)" "modem type readable"
+expect_eq "$(label ServiceMode1WireModemLabel)" "Modem encryption started ..." "modem label"
+api modemdata.cgi --body <(printf '{"devType": "X"}') | body >/dev/null
+expect_eq "$(label ServiceMode1WireModemLabel)" "Unknown Modem type connected" "unknown modem"
+"$bin/store" set MemPersistent.PreMarkedRingAutoDet false >/dev/null
+hostile="0.3'; touch $SANDBOX_SCRATCH/pwned; echo '\$(touch $SANDBOX_SCRATCH/pwned2)"
+api premarkeddata.cgi --body <(python3 -c 'import json,sys; print(json.dumps({"unit": "metric", "focusCloseValue": sys.argv[1]}))' "$hostile") | body >/dev/null
+[ ! -e "$SANDBOX_SCRATCH/pwned" ] && [ ! -e "$SANDBOX_SCRATCH/pwned2" ] || fail "ring data reached a shell"
+grep -qF "input: b'1\\n$hostile\\n\\n'" "$ONEWIRE_TOOL_DIR/ring.log" || fail "ring data not passed verbatim: $(cat "$ONEWIRE_TOOL_DIR/ring.log")"
+grep -q "args: -e -m knob" "$ONEWIRE_TOOL_DIR/ring.log" || fail "tool options"
+expect_eq "$("$bin/store" get MemPersistent.PreMarkedRingAutoDet)" true "auto detection pulsed on success"
+expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered"
+touch "$ONEWIRE_TOOL_DIR/fail"
+"$bin/store" set MemPersistent.PreMarkedRingAutoDet false >/dev/null
+api premarkeddata.cgi --body <(printf '{"unit": "imperial", "focusCloseValue": "12"}') | body >/dev/null
+expect_eq "$("$bin/store" get MemPersistent.PreMarkedRingAutoDet)" false "auto detection untouched on failure"
+expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered after a failure"
+for bad in '{' '[1]' '{"unit": 5}' '{"unit": "Metric", "focusCloseValue": "1"}' '{"devType": null}'; do
+  api premarkeddata.cgi --body <(printf '%s' "$bad") >/dev/null || fail "ring route did not answer: $bad"
+  api modemdata.cgi --body <(printf '%s' "$bad") >/dev/null || fail "modem route did not answer: $bad"
+done
+expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered after bad bodies"
+grep -q "Unit has an invalid value: Metric" /dev/kmsg || fail "invalid unit not logged"
+expect_alive "bad 1-Wire bodies"
+echo "service_diagnostics: all checks passed"

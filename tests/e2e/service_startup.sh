@@ -1,0 +1,19 @@
+# Without the broker the service gives up after its 20 attempts, before it
+# opens port 9000; with it, SIGTERM while idle ends it with status 0.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+BUILD_DIR=$build "$root/scripts/hw-standins" >/dev/null
+"$bin/fbpattern" >/dev/null
+status=0
+timeout 20 "$bin/webservice" 2>/dev/null || status=$?
+[ $status -ne 0 ] && [ $status -ne 124 ] || fail "service without broker: status $status"
+port_open 9000 && fail "port 9000 was opened without the broker"
+grep -q 'sem_open: No such file or directory' /dev/kmsg || fail "sem_open error not logged"
+grep -q 'Connected after' /dev/kmsg && fail "connected without a broker"
+stack_start
+sleep 0.3
+kill -TERM "$service_pid"
+wait "$service_pid" || fail "SIGTERM while idle did not give status 0"
+grep -q 'SIG 15: Terminated' /dev/kmsg || fail "termination not logged"
+echo "service_startup: all checks passed"

@@ -1,0 +1,105 @@
+// One shared-memory area: creating, opening, mapping, the size word check and
+// releasing, including objects that other processes left in a bad state.
+#include "apps/common/sharedmemory/sharedmemory.h"
+#include "support/reason.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+bool exists(char const* name) { return access((std::string("/dev/shm/") + name).c_str(), F_OK) == 0; }
+
+// An area object as another process would leave it: `length` bytes in all,
+// starting with the given size word when there is room for it.
+void leaveObject(char const* name, uint32_t word, off_t length) {
+    int fd = shm_open(name, O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, length), 0);
+    if (length >= 4) {
+        ASSERT_EQ(pwrite(fd, &word, sizeof word, 0), 4);
+    }
+    close(fd);
+}
+
+int mappingsOf(char const* name) {
+    std::ifstream maps("/proc/self/maps");
+    int found = 0;
+    for (std::string line; std::getline(maps, line);) found += line.find(std::string("/dev/shm/") + name) != std::string::npos;
+    return found;
+}
+
+TEST(SharedMemoryArea, CreatorWritesTheSizeWordAndRemovesTheNameOnClose) {
+    SharedMemory area("MemApp", 68);
+    area.create();
+    char* data = static_cast<char*>(area.address());
+    uint32_t word = 0;
+    std::memcpy(&word, data - 4, 4);
+    EXPECT_EQ(word, 68u);
+    EXPECT_TRUE(exists("MemApp"));
+    area.close();
+    EXPECT_FALSE(exists("MemApp"));
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Call open or create before asking for the address");
+}
+
+TEST(SharedMemoryArea, AnOpenerSeesTheCreatorsBytesAndLeavesTheArea) {
+    SharedMemory creator("MemDeviceState", 24);
+    creator.create();
+    static_cast<char*>(creator.address())[16] = 42;
+    {
+        SharedMemory opener("MemDeviceState", 24);
+        opener.open();
+        char* data = static_cast<char*>(opener.address());
+        EXPECT_EQ(data, opener.address()) << "a second call maps nothing new";
+        EXPECT_EQ(data[16], 42);
+        data[17] = 7;
+        EXPECT_EQ(mappingsOf("MemDeviceState"), 2);
+    }
+    EXPECT_TRUE(exists("MemDeviceState")) << "only the creator removes the name";
+    EXPECT_EQ(static_cast<char*>(creator.address())[17], 7);
+    EXPECT_EQ(mappingsOf("MemDeviceState"), 1);
+}
+
+TEST(SharedMemoryArea, AddressNeedsOpenOrCreateFirst) {
+    SharedMemory area("MemApp", 68);
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Call open or create before asking for the address");
+    EXPECT_EQ(raisedReason([&] { area.open(); }), "/MemApp: No such file or directory");
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Call open or create before asking for the address");
+}
+
+TEST(SharedMemoryArea, AWrongSizeWordIsRefusedAndNothingIsMapped) {
+    leaveObject("/MemPersistent", 651, 652 + 4);
+    SharedMemory area("MemPersistent", 652);
+    area.open();
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Memory size missmatch for /MemPersistent, requested 652, is 651.");
+    EXPECT_EQ(mappingsOf("MemPersistent"), 0);
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Memory size missmatch for /MemPersistent, requested 652, is 651.");
+}
+
+TEST(SharedMemoryArea, AnObjectTooShortForItsPayloadIsRefusedWithoutTouchingIt) {
+    leaveObject("/MemMotors", 480, 100);
+    SharedMemory area("MemMotors", 480);
+    area.open();
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Memory size missmatch for /MemMotors, requested 480, is 96.");
+    leaveObject("/MemMotors", 0, 2);
+    EXPECT_EQ(raisedReason([&] { area.address(); }), "Memory size missmatch for /MemMotors, requested 480, is 0.");
+}
+
+TEST(SharedMemoryArea, CreateReusesAnExistingObjectAndCloseCanBeRepeated) {
+    leaveObject("/MemApp", 68, 68 + 4);
+    SharedMemory area("MemApp", 68);
+    area.create();
+    EXPECT_NE(area.address(), nullptr);
+    area.close();
+    EXPECT_NO_THROW(area.close());
+    EXPECT_FALSE(exists("MemApp"));
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <stdexcept>
@@ -26,7 +27,7 @@ constexpr std::chrono::milliseconds SEND_LIMIT{4000};
 
 Request::Request(Fcgi* fcgi, int fd, int id)
     : fcgi(fcgi), fd(fd), id(id), keepConnection(true), headerWritten(false), header{1, 0, 0, 0, 0, 0},
-      registered(false) {}
+      registered(false), bodyTooLarge(false) {}
 
 Request::~Request() {
     close();
@@ -94,8 +95,8 @@ void Request::handleRecord(unsigned char* content) {
     case Stdin:
         if (length > 0)
             appendPostData(content, length);
-        else if (fcgi)
-            fcgi->addRequest(this);
+        else
+            bodyComplete();
         break;
     default:
         break;
@@ -108,6 +109,7 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
     recycle(err, take(err));
     std::string().swap(postData);  // a kept connection must not hold a large body's memory
     headerWritten = false;
+    bodyTooLarge = false;
     this->keepConnection = keepConnection;
     header.requestId = htons(requestId);
     LOG(DebugMost, "REQUEST  begin(%i, %i, %s)", fd, requestId, keepConnection ? "true" : "false");
@@ -149,6 +151,7 @@ void Request::addParam(const std::string& name, const std::string& value) {
 }
 
 void Request::setParam(std::string_view name, std::string_view value) {
+    if (name == "CONTENT_LENGTH" && strtoull(std::string(value).c_str(), nullptr, 10) > MAX_BODY) bodyTooLarge = true;
     if (spareParams.empty()) {
         params.insert_or_assign(std::string(name), std::string(value));
         return;
@@ -173,7 +176,25 @@ void Request::releaseParams() {
 }
 
 void Request::appendPostData(unsigned char* data, int length) {
+    if (bodyTooLarge) return;
+    if (postData.size() + length > MAX_BODY) {
+        bodyTooLarge = true;
+        std::string().swap(postData);
+        return;
+    }
     postData.append(reinterpret_cast<const char*>(data), length);
+}
+
+// A body over the limit was read and dropped; it is refused here, before
+// any route sees a part of it.
+void Request::bodyComplete() {
+    if (!bodyTooLarge) {
+        if (fcgi) fcgi->addRequest(this);
+        return;
+    }
+    LOG(Warn, "REQUEST refused(%u): body over %zu bytes", id, MAX_BODY);
+    output() << BODY_TOO_LARGE;
+    end();
 }
 
 std::stringstream& Request::output() {

@@ -24,6 +24,10 @@ public:
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
     static constexpr size_t KEPT_BUFFER = 65536;
     static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
+    // The largest body kept: a firmware image fits, a body that would fill
+    // the device's memory does not. Bigger ones are refused, not collected.
+    static constexpr size_t MAX_BODY = 512u * 1024 * 1024;
+    static constexpr const char* BODY_TOO_LARGE = "{\"result\": \"Request body too large\" }";
 
     Request(Fcgi* fcgi, int fd, int id);
     virtual ~Request();
@@ -99,11 +103,14 @@ private:
     void releaseParams();
     int send();
     void drop();
+    void bodyComplete();
 
     // Bytes received but not yet decoded: at most one partial record.
     std::string inbox;
     // Whether the socket is still registered with the poll.
     bool registered;
+    // Set once the announced or received body exceeds MAX_BODY.
+    bool bodyTooLarge;
     Batch outgoing;
     // Parameter nodes of earlier requests: a kept connection decodes the
     // next request's parameters into them without allocating.

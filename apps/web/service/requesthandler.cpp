@@ -51,6 +51,8 @@ void RequestHandler::route(Request* request, const std::string& script) {
         logging.answer(*request);
     } else if (script == "/api/v1/screen.cgi") {
         answerScreen(request);
+    } else if (script == "/zelapp/v1") {
+        app.handleRequest(request);
     } else if (script == "/api/v1/modemdata.cgi") {
         programModem(request);
     } else if (script == "/api/v1/premarkeddata.cgi") {

@@ -9,6 +9,7 @@
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
+#include "apps/web/service/zelapp.h"
 
 #include <bitset>
 #include <chrono>
@@ -60,6 +61,7 @@ private:
     Fcgi& fcgi;
     std::chrono::steady_clock::time_point lastPeriodic;
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
+    ZelApp app;
     SharedVariable variableLogging;
     Logging logging;
     ScreenCapture screenCapture;

@@ -1,0 +1,145 @@
+// Lens tables, focus rings and setups: listing a folder and reading, storing
+// and deleting single files in it. No request reaches outside the folder.
+#include "apps/common/log/log.h"
+#include "apps/web/service/zelapp.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr size_t COPY_CHUNK = 64 * 1024;
+constexpr const char* TEMPORARY_NAME = ".incoming-XXXXXX";
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+    bool close() {
+        int closing = fd;
+        fd = -1;
+        return ::close(closing) == 0;
+    }
+
+private:
+    int fd;
+};
+
+// One "/" and one plain component: no further "/", no NUL, not "." or "..".
+bool isPlainName(const std::string& name) {
+    if (name.size() < 2 || name[0] != '/') return false;
+    std::string_view component = std::string_view(name).substr(1);
+    return component != "." && component != ".." && component.find('/') == std::string_view::npos &&
+           component.find('\0') == std::string_view::npos;
+}
+
+void writeOpenError(Request* request) {
+    request->output() << "{" << "\"result\": \"Open error\" }\r\n";
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+mode_t creationMode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+void sendFile(Request* request, const std::string& path) {
+    // Never follow a link out of the folder, and never block on a FIFO.
+    Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat status;
+    if (file.get() < 0 || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        writeResult(request->output(), "No such file");
+        return;
+    }
+    char chunk[COPY_CHUNK];
+    for (ssize_t got; (got = read(file.get(), chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        // Through output() each time, so a large file leaves in pieces.
+        request->output().write(chunk, got);
+    }
+}
+
+// Written beside the target and renamed over it, so a failed write never
+// leaves a half-written file and an old file survives a failed replacement.
+void storeFile(Request* request, const char* folder, const std::string& path) {
+    if (mkdir(folder, 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder);
+    std::string temporary = std::string(folder) + TEMPORARY_NAME;
+    Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+        writeOpenError(request);
+        return;
+    }
+    bool stored = fchmod(file.get(), creationMode()) == 0 && writeAll(file.get(), request->postData) &&
+                  fsync(file.get()) == 0 && file.close() && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!stored) {
+        LOG(Warn, "Could not store %s: %s", path.c_str(), strerror(errno));
+        unlink(temporary.c_str());
+        writeResult(request->output(), "Write error");
+        return;
+    }
+    writeResult(request->output(), "Success");
+}
+}  // namespace
+
+void ZelApp::fileOperation(Request* request, const char* folder, const std::string& name) {
+    std::string method = request->params["REQUEST_METHOD"];
+    if (method != "GET" && method != "PUT" && method != "DELETE") {
+        writeResult(request->output(), "Unknown request");
+        return;
+    }
+    if (!isPlainName(name)) {
+        // Answered as a file that cannot be reached, and nothing is touched.
+        LOG(Warn, "ZelApp: refused file name \"%s\"", name.c_str());
+        if (method == "PUT")
+            writeOpenError(request);
+        else
+            writeResult(request->output(), "No such file");
+        return;
+    }
+    std::string path = folder + name;
+    if (method == "GET")
+        sendFile(request, path);
+    else if (method == "PUT")
+        storeFile(request, folder, path);
+    else
+        writeResult(request->output(), unlink(path.c_str()) == 0 ? "Success" : "No such file");
+}
+
+void ZelApp::listOperation(Request* request, const char* folder) {
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) {
+        request->output() << "[]";
+        return;
+    }
+    std::ostream& out = request->output();
+    out << "[";
+    bool first = true;
+    while (const dirent* entry = readdir(directory)) {
+        if (entry->d_type != DT_REG) continue;
+        if (!first) out << ",";
+        first = false;
+        out << "\r\n\"" << jsonText(entry->d_name) << "\"";
+    }
+    out << "\r\n]";
+    closedir(directory);
+}

@@ -1,0 +1,85 @@
+# The app's device routes on the running service: the description of a
+# prepared board byte for byte over FastCGI and through nginx, the routing of
+# unknown paths, and the status through whole runs of the update stand-in.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+stack_start serial=5678 board=HX2
+start_nginx
+url=http://127.0.0.1:8080/zelapp/v1
+work=$SANDBOX_SCRATCH
+
+# Device info: identity from the hardware block, texts from the store, one
+# connected accessory, the space of the root file system.
+"$bin/store" set MemPersistent.ProductName 'Hand "Unit"' >/dev/null
+"$bin/store" set MemPersistent.ProductVersion 3.1.4 >/dev/null
+for index in $(seq 0 15); do
+  set_body "{\"MemExternalDevices\": {\"Index\": $index, \"TlxDeviceList\": {\"TlxDeviceConnected\": false}}}" >/dev/null
+done
+set_body '{"MemExternalDevices": {"Index": 4, "TlxDeviceList": {"TlxDeviceConnected": true, "TlxSerNumber": 77,
+  "TlxDeviceName": "LENS", "TlxMainSwVersion": "2.0.1"}}}' >/dev/null
+expected() {
+  local total available
+  read -r total available < <(stat -f -c '%b %a %s' / | awk '{ printf "%d %d\n", ($1 * $3) % 4294967296, ($2 * $3) % 4294967296 }')
+  printf '{\r\n  "_id": "HX2-5678",\r\n  "name": "Hand \\"Unit\\"",\r\n  "serialnumber": "5678",\r\n'
+  printf '  "firmwareversion": "3.1.4",\r\n  "space_total": %s,\r\n  "space_available": %s,\r\n' "$total" "$available"
+  printf '  "devices": [\r\n    {\r\n      "_id": "LENS-77",\r\n      "name": "LENS",\r\n      "serialnumber": "77",\r\n'
+  printf '      "firmwareversion": "2.0.1"\r\n    }\r\n  ]\r\n}\r\n'
+}
+# The free space may move between the two reads: retry a few times.
+same_as_expected() { cmp -s <("$@") <(expected); }
+wait_until 20 same_as_expected sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/info | tail -c +35" ||
+  fail "device info over FastCGI: $(app GET /device/info | body | od -c | head -20)"
+wait_until 20 same_as_expected curl -sS "$url/device/info" || fail "device info through nginx: $(curl -sS "$url/device/info")"
+python3 -c 'import json, sys; json.load(sys.stdin)' < <(curl -sS "$url/device/info") || fail "device info is not JSON"
+
+# Routing by prefix; anything else is an unknown request.
+unknown='{"result": "Unknown request" }'
+for path in /device/infos /devices/info /device /setups /setups/lists /lenstablesx/list '' /; do
+  expect_eq "$(app GET "$path" | body)" "$unknown" "path '$path'"
+done
+expect_eq "$(curl -sS "$url/device/statusXYZ" | head -c 11)" '{"status": ' "status with a suffix"
+expect_eq "$(curl -sS "$url/nothing")" "$unknown" "unknown path through nginx"
+
+# The status through an update stand-in's whole run, polled like the app.
+start_updater --step 200
+# Polls until the status is `final` or ten seconds pass; prints each new status.
+follow() {
+  local final=$1 last="" now
+  for _ in $(seq 400); do
+    now=$(curl -sS "$url/device/status")
+    [ "$now" != "$last" ] && echo "$now" && last=$now
+    [[ $now == *"\"$final\""* ]] && return 0
+    sleep 0.025
+  done
+  return 1
+}
+statuses() { sed 's/.*"status": "\([A-Za-z]*\)".*/\1/' | uniq | tr '\n' ' '; }
+
+printf 'accessory firmware' >"$work/lens.cmf"
+curl -sS -F deviceid=LENS-77 -F "file=@$work/lens.cmf" "$url/device/update" >/dev/null
+follow Success >"$work/run" || fail "accessory update did not finish: $(cat "$work/run")"
+# The stand-in may have begun its check before the first poll.
+expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile FileValid InProgress Success " "accessory run"
+python3 - "$work/run" <<'PY' || fail "accessory progress: $(cat "$work/run")"
+import json, sys
+progress = [json.loads(line)["progress"] for line in open(sys.argv[1])]
+assert progress == sorted(progress), progress
+assert progress[-1] == 100 and any(0 < p < 100 for p in progress), progress
+PY
+
+printf 'CORRUPT accessory firmware' >"$work/bad.cmf"
+curl -sS -F deviceid=LENS-77 -F "file=@$work/bad.cmf" "$url/device/update" >/dev/null
+follow FileCorrupt >"$work/run" || fail "corrupt file not reported: $(cat "$work/run")"
+sleep 0.3
+expect_eq "$("$bin/store" get MemExternalDevices.TlxUpdateStart)" false "start of a corrupt file"
+
+head -c 100000 /dev/urandom >"$work/host.swu"
+"$bin/store" set MemMedia.HostUpdateFileName '' >/dev/null
+"$bin/store" set MemMedia.HostUpdateFileState NoFileSelected >/dev/null
+curl -sS -F deviceid=HX2-5678 -F "file=@$work/host.swu" "$url/device/update" >/dev/null
+follow Success >"$work/run" || fail "host update did not finish: $(cat "$work/run")"
+expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile Rebooting Success " "host run"
+grep -qv '"progress": 0 ' "$work/run" && fail "host progress other than 0: $(cat "$work/run")"
+expect_alive "after the update runs"
+echo PASS

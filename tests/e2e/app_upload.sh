@@ -1,0 +1,116 @@
+# Update uploads through nginx with curl -F: the file lands where the host's or
+# an accessory's update process expects it, and the variables and their events
+# (seen at the real broker) come in the documented order. Broken forms, a
+# missing /update and a vanished broker get failure objects, and the service
+# keeps serving.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+stack_start
+start_nginx
+url=http://127.0.0.1:8080/zelapp/v1
+work=$SANDBOX_SCRATCH
+events=$work/events.txt
+update_events=(VarHostUpdateFileNameChanged VarTlxUpdateStateChanged VarTlxUpdateProgressChanged
+               VarTlxUpdateFileNameChanged VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged)
+start_watch "$events" "${update_events[@]}"
+
+upload() { curl -sS -F "deviceid=$1" -F "file=@$2" "$url/device/update"; }
+store_get() { "$bin/store" get "$1"; }
+# The names of the events relayed since the last call, one a line.
+seen=0
+new_events() {
+  sleep 0.3
+  local total
+  total=$(wc -l <"$events")
+  tail -n +$((seen + 1)) "$events" | head -n $((total - seen)) | awk '{print $2}'
+  seen=$total
+}
+
+head -c 3000000 /dev/urandom >"$work/firmware"
+printf 'lens firmware\r\n' >"$work/lens.cmf"
+
+# Host: the device's own identity.
+expect_eq "$(upload B1-1234 "$work/firmware")" '{"taskid": "B1-1234" }' "host upload"
+cmp -s "$work/firmware" /update/host.swu || fail "host.swu differs from the upload"
+expect_eq "$(store_get MemMedia.HostUpdateFileName)" /update/host.swu "HostUpdateFileName"
+expect_eq "$(new_events)" VarHostUpdateFileNameChanged "host upload events"
+# The same name again is no change, so no event.
+upload B1-1234 "$work/lens.cmf" >/dev/null
+cmp -s "$work/lens.cmf" /update/host.swu || fail "second host upload not in place"
+expect_eq "$(new_events)" "" "second host upload events"
+
+# Accessory: every variable in order, the file name always announced.
+"$bin/store" set MemExternalDevices.TlxUpdateState FileCorrupt >/dev/null
+"$bin/store" set MemExternalDevices.TlxUpdateProgress 50 >/dev/null
+new_events >/dev/null
+expect_eq "$(upload LENS-77 "$work/lens.cmf")" '{"taskid": "LENS-77" }' "accessory upload"
+cmp -s "$work/lens.cmf" /update/client.cmf || fail "client.cmf differs from the upload"
+expect_eq "$(new_events | tr '\n' ' ')" "VarTlxUpdateStateChanged VarTlxUpdateProgressChanged VarTlxUpdateFileNameChanged \
+VarTlxUpdateFileNameChanged VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged " "accessory upload events"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateState)" NoFileSelected "TlxUpdateState"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateProgress)" 0 "TlxUpdateProgress"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateFileName)" /update/client.cmf "TlxUpdateFileName"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateDeviceSerial)" 77 "TlxUpdateDeviceSerial"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateDeviceName)" LENS "TlxUpdateDeviceName"
+# The last "-" splits; the serial ends at its first non-digit; what is
+# unchanged is not announced, the file name always is.
+expect_eq "$(upload A-B-5 "$work/lens.cmf")" '{"taskid": "A-B-5" }' "name with a dash"
+expect_eq "$(new_events | tr '\n' ' ')" "VarTlxUpdateFileNameChanged VarTlxUpdateFileNameChanged \
+VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged " "second accessory upload events"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateDeviceName)" A-B "name before the last dash"
+upload LENS-12abc "$work/lens.cmf" >/dev/null
+expect_eq "$(store_get MemExternalDevices.TlxUpdateDeviceSerial)" 12 "serial up to the first non-digit"
+new_events >/dev/null
+
+# Refused forms move nothing and announce nothing.
+cp /update/client.cmf "$work/client.before"
+printf 'other' >"$work/other"
+mandatory="{\"result\": \"'deviceid' and 'file' are mandatory, but at least one is missing.\" }"
+device_serial="{\"result\": \"'deviceid' has to be in the form DEVICE-SERIAL.\" }"
+expect_eq "$(upload LENS "$work/other")" "$device_serial" "deviceid without a dash"
+expect_eq "$(upload LENS-abc "$work/other")" "$device_serial" "serial without digits"
+expect_eq "$(upload LENS-99999999999 "$work/other")" "$device_serial" "serial out of range"
+expect_eq "$(curl -sS -F deviceid=LENS-77 "$url/device/update")" "$mandatory" "no file part"
+expect_eq "$(curl -sS -F "file=@$work/other" "$url/device/update")" "$mandatory" "no deviceid part"
+expect_eq "$(curl -sS --data-binary "@$work/other" "$url/device/update")" '{"result": "Invalid content type" }' "not a form"
+cmp -s "$work/client.before" /update/client.cmf || fail "a refused upload replaced client.cmf"
+expect_eq "$(new_events)" "" "events of refused uploads"
+
+# Over FastCGI: no boundary, an empty one, and a body cut off mid-part.
+form=$work/form
+printf -- '--abc\r\nContent-Disposition: form-data; name="deviceid"\r\n\r\nLENS-77\r\n--abc\r\nContent-Disposition: form-data; name="file"; filename="x"\r\n\r\npart of the fi' >"$form"
+for type in 'multipart/form-data' 'multipart/form-data; boundary=' 'multipart/form-data; boundary=""'; do
+  expect_eq "$(app POST /device/update --param "CONTENT_TYPE=$type" --body "$form" | body)" \
+    '{"result": "Invalid content type" }' "content type '$type'"
+done
+expect_eq "$(app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=abc' --body "$form" | body)" \
+  "$mandatory" "body cut off mid-part"
+cmp -s "$work/client.before" /update/client.cmf || fail "a cut-off upload replaced client.cmf"
+
+# Bodies over the limit: nginx refuses them, and so does the service itself.
+code=$(curl -sS -o /dev/null -w '%{http_code}' -H 'Content-Length: 600000000' --data-binary "@$work/other" \
+  "$url/device/update" || true)
+expect_eq "$code" 413 "nginx status for an oversize body"
+expect_eq "$(app POST /device/update --param CONTENT_LENGTH=600000000 --body "$work/other" | body)" \
+  '{"result": "Request body too large" }' "the service's answer to an oversize body"
+
+# No place to put the file.
+mount -o remount,ro /update
+expect_eq "$(upload LENS-77 "$work/other")" '{"result": "Could not store the update file" }' "read-only /update"
+mount -o remount,rw /update
+
+# The broker gone: the start flag and the upload's values stay written, the
+# file is in place, the app is told, and the service stays.
+"$bin/store" set MemExternalDevices.TlxUpdateStart false >/dev/null
+"$bin/store" set MemExternalDevices.TlxUpdateState FileValid >/dev/null
+kill "${stack_pids[0]}"
+sleep 0.3
+expect_eq "$(curl -sS "$url/device/status")" '{"result": "Could not start the update" }' "status without broker"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateStart)" true "start flag without broker"
+expect_eq "$(upload LENS-78 "$work/other")" '{"result": "Could not announce the update file" }' "upload without broker"
+cmp -s "$work/other" /update/client.cmf || fail "the file was not moved before the announcement"
+expect_eq "$(store_get MemExternalDevices.TlxUpdateState)" NoFileSelected "state written before the broker was missed"
+expect_eq "$(curl -sS "$url/device/info" | head -c 1)" "{" "device info after the broker left"
+expect_alive "after the broker left"
+echo PASS

@@ -1,0 +1,247 @@
+// The app routes against a real store and broker: the device description byte
+// for byte, the status progress and its start hand-over, the serial of an
+// accessory upload, and names that must not reach outside the folders.
+#include "apps/common/constants/constants.h"
+#include "apps/web/service/appvariables.h"
+#include "apps/web/service/zelapp.h"
+#include "broker_harness.h"
+#include "hwstandins.h"
+#include "apps/common/sharedmemory/sharedmemory.h"
+
+#include <sys/statvfs.h>
+
+#include <climits>
+#include <fstream>
+#include <optional>
+
+namespace {
+using brokertest::BrokerProcess;
+using brokertest::Collector;
+
+class AppTest : public HardwareStandIns {
+protected:
+    void SetUp() override {
+        HardwareStandIns::SetUp();
+        ASSERT_EQ(system("BUILD_DIR=" BINARY_DIR " " SOURCE_DIR "/scripts/hw-standins serial=1234 board=B1"), 0);
+        broker.emplace();
+        for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
+            gen::gAreas[area].create();
+            *gen::AREA_POINTERS[area] = gen::gAreas[area].address();
+        }
+        poster.emplace(poll);
+        gServerConnection = &*poster;
+        watcher.emplace(poll);
+        watcher->handler = &collector;
+        const AppVariables& variables = appVariables();
+        for (const SharedVariable* watched :
+             {&variables.hostUpdateStart, &variables.tlxUpdateStart, &variables.tlxUpdateState,
+              &variables.tlxUpdateProgress, &variables.tlxUpdateFileName, &variables.tlxUpdateDeviceSerial,
+              &variables.tlxUpdateDeviceName, &variables.hostUpdateFileName})
+            watcher->subscribe(watched->event());
+        app.emplace();
+    }
+
+    void TearDown() override { gServerConnection = nullptr; }
+
+    // What a route wrote after the default header.
+    std::string answer(void (ZelApp::*route)(Request*), const std::map<std::string, std::string>& params = {},
+                       const std::string& body = "") {
+        Request request(nullptr, -1, 0);
+        request.params = params;
+        request.postData = body;
+        (*app.*route)(&request);
+        return request.out.str().substr(std::char_traits<char>::length(Request::DEFAULT_HEADER));
+    }
+
+    // Names of the watched events relayed while `action` runs and shortly after.
+    template <class Action>
+    std::vector<std::string> eventsOf(Action action) {
+        collector.received.clear();
+        action();
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < until) poll.wait(20, true);
+        std::vector<std::string> names;
+        for (const Notify& event : collector.received) names.push_back(eventName(event));
+        return names;
+    }
+
+    std::string status() { return answer(&ZelApp::updateStatus); }
+
+    std::string upload(const std::string& deviceId) {
+        std::string body = "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + deviceId +
+                           "\r\n--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nimage\r\n--b--\r\n";
+        return answer(&ZelApp::update, {{"CONTENT_TYPE", "multipart/form-data; boundary=b"}}, body);
+    }
+
+    EventPoll poll;
+    std::optional<BrokerProcess> broker;
+    std::optional<ServerConnection> poster;
+    std::optional<ServerConnection> watcher;
+    Collector collector;
+    std::optional<ZelApp> app;
+};
+
+template <size_t N>
+void putText(char (&field)[N], const std::string& text) {
+    memset(field, 0, N);
+    memcpy(field, text.data(), std::min(text.size(), N));
+}
+
+std::string statusText(const char* state, long long progress) {
+    return std::string("{\"status\": \"") + state + "\", \"progress\": " + std::to_string(progress) + " }";
+}
+}  // namespace
+
+TEST_F(AppTest, DeviceInfoDescribesTheDeviceAndItsConnectedAccessoriesByteForByte) {
+    EXPECT_EQ(app->deviceId, "B1-1234");
+    auto& persistent = gen::memPersistent();
+    putText(persistent.ProductName, "Hand \"Unit\"\t1");
+    putText(persistent.ProductVersion, "4.2.0");
+    auto& devices = gen::memExternalDevices().TlxDeviceList;
+    devices[2] = {true, 1, 77, "LENS", "", "2.1", ""};
+    devices[5] = {true, 2, -5, "A\\B", "", "", ""};
+    putText(devices[5].TlxMainSwVersion, std::string(60, 'v'));  // no terminator: read up to the field's end
+    devices[7] = {false, 3, 9, "GONE", "", "1", ""};
+
+    struct statvfs disk;
+    ASSERT_EQ(statvfs("/", &disk), 0);
+    std::string expected = "{\r\n"
+                           "  \"_id\": \"B1-1234\",\r\n"
+                           "  \"name\": \"Hand \\\"Unit\\\"\\u00091\",\r\n"
+                           "  \"serialnumber\": \"1234\",\r\n"
+                           "  \"firmwareversion\": \"4.2.0\",\r\n"
+                           "  \"space_total\": " +
+                           std::to_string(static_cast<uint32_t>(disk.f_blocks * disk.f_bsize)) +
+                           ",\r\n"
+                           "  \"space_available\": SPACE,\r\n"
+                           "  \"devices\": [\r\n"
+                           "    {\r\n"
+                           "      \"_id\": \"LENS-77\",\r\n"
+                           "      \"name\": \"LENS\",\r\n"
+                           "      \"serialnumber\": \"77\",\r\n"
+                           "      \"firmwareversion\": \"2.1\"\r\n"
+                           "    }, \r\n"
+                           "    {\r\n"
+                           "      \"_id\": \"A\\\\B--5\",\r\n"
+                           "      \"name\": \"A\\\\B\",\r\n"
+                           "      \"serialnumber\": \"-5\",\r\n"
+                           "      \"firmwareversion\": \"" +
+                           std::string(50, 'v') +
+                           "\"\r\n"
+                           "    }\r\n"
+                           "  ]\r\n"
+                           "}\r\n";
+    // The free space moves with everything else on the machine: take it from
+    // the answer, and check it only for plausibility.
+    std::string got = answer(&ZelApp::deviceInfo);
+    size_t at = got.find("\"space_available\": ");
+    ASSERT_NE(at, std::string::npos);
+    at += std::char_traits<char>::length("\"space_available\": ");
+    size_t end = got.find(',', at);
+    unsigned long long available = std::stoull(got.substr(at, end - at));
+    EXPECT_LE(available, 0xFFFFFFFFull);
+    EXPECT_EQ(got.substr(0, at) + "SPACE" + got.substr(end), expected);
+
+    for (auto& device : devices) device.TlxDeviceConnected = false;
+    EXPECT_NE(answer(&ZelApp::deviceInfo).find("  \"devices\": [\r\n\r\n  ]\r\n}\r\n"), std::string::npos);
+}
+
+TEST_F(AppTest, StatusProgressNeverOverflowsOrTraps) {
+    auto& external = gen::memExternalDevices();
+    external.TlxUpdateState = gen::UpdateState::InProgress;
+    struct Case {
+        int32_t progress, index, count;
+        long long expected;
+    };
+    for (Case c : {Case{50, 1, 2, 75}, Case{45, 0, 1, 45}, Case{70, 3, 0, 0}, Case{-50, 0, 3, -16},
+                   Case{5, 0, -1, -5}, Case{INT_MIN, 0, -1, 2147483648LL},
+                   Case{INT_MAX, INT_MAX, 1, 2147483647LL * 101}, Case{INT_MIN, INT_MIN, -1, 2147483648LL * 101},
+                   Case{INT_MAX, INT_MAX, INT_MIN, -100}}) {
+        external.TlxUpdateProgress = c.progress;
+        external.TlxUpdateIndex = c.index;
+        external.TlxUpdateCount = c.count;
+        EXPECT_EQ(status(), statusText("InProgress", c.expected)) << c.progress << " " << c.index << " " << c.count;
+    }
+}
+
+TEST_F(AppTest, StatusNamesOnlyStatesOfTheEnumeration) {
+    auto& external = gen::memExternalDevices();
+    external.TlxUpdateCount = 0;
+    for (auto [value, name] : {std::pair{0, "NoFileSelected"}, std::pair{13, "InProgress"}, std::pair{14, "Unknown"},
+                               std::pair{-1, "Unknown"}, std::pair{INT_MIN, "Unknown"}}) {
+        memcpy(&external.TlxUpdateState, &value, sizeof value);  // any number another process may store
+        EXPECT_EQ(status(), statusText(name, 0));
+    }
+}
+
+TEST_F(AppTest, PollingAValidFileStartsItsUpdateOnce) {
+    auto& external = gen::memExternalDevices();
+    external.TlxUpdateState = gen::UpdateState::FileValid;
+    external.TlxUpdateStart = false;
+    external.TlxUpdateCount = 1;
+    external.TlxUpdateIndex = 0;
+    external.TlxUpdateProgress = 0;
+    EXPECT_EQ(eventsOf([&] { EXPECT_EQ(status(), statusText("FileValid", 0)); }),
+              std::vector<std::string>{"VarTlxUpdateStartChanged"});
+    EXPECT_TRUE(external.TlxUpdateStart);
+    EXPECT_TRUE(eventsOf([&] { status(); }).empty());
+
+    // After a host upload the host's state counts; valid means it reboots.
+    auto& media = gen::memMedia();
+    media.HostUpdateFileState = gen::UpdateState::FileValid;
+    media.HostUpdateStart = false;
+    eventsOf([&] { EXPECT_EQ(upload("B1-1234"), "{\"taskid\": \"B1-1234\" }"); });
+    EXPECT_TRUE(app->hostUpdate);
+    EXPECT_EQ(eventsOf([&] { EXPECT_EQ(status(), statusText("Rebooting", 0)); }),
+              std::vector<std::string>{"VarHostUpdateStartChanged"});
+    EXPECT_TRUE(eventsOf([&] { EXPECT_EQ(status(), statusText("Rebooting", 0)); }).empty());
+
+    // An accessory upload makes the accessory's state count again.
+    eventsOf([&] { EXPECT_EQ(upload("LENS-77"), "{\"taskid\": \"LENS-77\" }"); });
+    EXPECT_FALSE(app->hostUpdate);
+    EXPECT_EQ(status(), statusText("NoFileSelected", 0));
+}
+
+TEST_F(AppTest, AccessoryUploadAnnouncesInOrderAndReadsTheSerialLikeStoi) {
+    auto& external = gen::memExternalDevices();
+    external.TlxUpdateState = gen::UpdateState::FileCorrupt;
+    external.TlxUpdateProgress = 50;
+    putText(external.TlxUpdateFileName, Constants::CMF_FILE);
+    EXPECT_EQ(eventsOf([&] { upload("LENS-77"); }),
+              (std::vector<std::string>{"VarTlxUpdateStateChanged", "VarTlxUpdateProgressChanged",
+                                        "VarTlxUpdateFileNameChanged", "VarTlxUpdateFileNameChanged",
+                                        "VarTlxUpdateDeviceSerialChanged", "VarTlxUpdateDeviceNameChanged"}));
+
+    for (auto [deviceId, name, serial] : {std::tuple{"A-B-5", "A-B", 5}, std::tuple{"LENS-12abc", "LENS", 12},
+                                          std::tuple{"LENS- +7", "LENS", 7}, std::tuple{"LENS--3", "LENS-", 3}}) {
+        eventsOf([&] { EXPECT_EQ(upload(deviceId), std::string("{\"taskid\": \"") + deviceId + "\" }"); });
+        EXPECT_EQ(boundedText(external.TlxUpdateDeviceName, sizeof external.TlxUpdateDeviceName), name);
+        EXPECT_EQ(external.TlxUpdateDeviceSerial, serial);
+    }
+    // A name longer than the field is cut to 49 characters.
+    eventsOf([&] { upload(std::string(80, 'N') + "-1"); });
+    EXPECT_EQ(boundedText(external.TlxUpdateDeviceName, sizeof external.TlxUpdateDeviceName), std::string(49, 'N'));
+
+    // A serial that is no int moves nothing and announces nothing.
+    for (const char* deviceId : {"LENS-abc", "LENS-", "LENS-2147483648"}) {
+        unlink(Constants::CMF_FILE);
+        EXPECT_TRUE(eventsOf([&] {
+                        EXPECT_EQ(upload(deviceId), "{\"result\": \"'deviceid' has to be in the form DEVICE-SERIAL.\" }");
+                    }).empty());
+        EXPECT_NE(access(Constants::CMF_FILE, F_OK), 0) << deviceId;
+    }
+}
+
+TEST_F(AppTest, FileNamesThatAreNotOnePlainComponentTouchNothing) {
+    const std::string folder = "/var//KPT/";
+    for (std::string name : {std::string("/x\0y", 4), std::string("/\0", 2), std::string("/../x"), std::string("/a/b"),
+                             std::string("/.."), std::string("x")}) {
+        Request put(nullptr, -1, 0);
+        put.params["REQUEST_METHOD"] = "PUT";
+        put.postData = "data";
+        app->fileOperation(&put, folder.c_str(), name);
+        EXPECT_EQ(put.out.str(), std::string(Request::DEFAULT_HEADER) + "{\"result\": \"Open error\" }\r\n");
+    }
+    EXPECT_EQ(access("/var/KPT/x", F_OK), -1);
+    EXPECT_EQ(access("/var/x", F_OK), -1);
+}

@@ -3,6 +3,7 @@
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/log/log.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -133,6 +134,20 @@ bool writeNamedField(char* structure, std::size_t size, std::vector<StructInfo> 
     return false;
 }
 }  // namespace
+
+std::size_t valueSize(VariableInfo const& info) {
+    switch (info.baseType) {
+    case TypeBool:
+        return 1;
+    case TypeString:
+    case TypeBuffer:
+        return info.arrayLength != nullptr ? std::strtoul(info.arrayLength, nullptr, 10) : 0;
+    case TypeStruct:
+        return info.elementSize;
+    default:
+        return 4;
+    }
+}
 
 void checkElementIndex(VariableInfo const& info, uint32_t index) {
     uint32_t count = 1;

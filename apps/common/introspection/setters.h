@@ -36,6 +36,10 @@ std::string setBuffer64Introspection(char* payload, unsigned int mem, unsigned i
 
 std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify event, JsonPairs const& pairs);
 
+// Bytes of one value of a variable: one element for a list of structures, the
+// capacity of a string, the length of a buffer (0 when the record lacks it).
+std::size_t valueSize(VariableInfo const& info);
+
 // Raises "Index exceeds limit" unless index names an element of the variable:
 // 0 for anything but a list of structures, else below its element count.
 void checkElementIndex(VariableInfo const& info, uint32_t index);

@@ -19,7 +19,8 @@ bool isStructList(VariableInfo const& info) {
 
 // Another process may leave a string field full without a terminator; the
 // getter then reads a terminated copy instead of running past the field.
-std::string readString(VariableInfo const& info, char* address, std::size_t capacity) {
+std::string readString(VariableInfo const& info, char* address) {
+    std::size_t capacity = valueSize(info);
     if (capacity == 0 || std::memchr(address, 0, capacity) != nullptr) return info.getter(address, 0);
     std::string copy(address, capacity);
     return info.getter(copy.data(), 0);
@@ -51,7 +52,7 @@ std::string Introspection::getVarValue(unsigned int mem, unsigned int var, int i
     char* payload = payloadOf(info);
     if (payload == nullptr) return "n/a";
     char* address = payload + info.offset;
-    if (info.baseType == TypeString) return readString(info, address, getVarSize(mem, var));
+    if (info.baseType == TypeString) return readString(info, address);
     if (!isStructList(info)) return info.getter(address, 0);
     checkElementIndex(info, static_cast<uint32_t>(index));
     return info.getter(address, index);

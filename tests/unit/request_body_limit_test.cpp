@@ -122,8 +122,13 @@ TEST(RequestBodyLimit, DropsAnUnannouncedOversizeBodyAsItArrives) {
     });
     EXPECT_EQ(output, REFUSED);
     EXPECT_EQ(counter.handled, 0);
-    // At most the limit was ever held, not the whole body.
+    // At most the limit was ever held, not the whole body. The address
+    // sanitizer keeps freed memory in quarantine, so only the plain build can tell.
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(peakResidentKb() - peakBefore, (Request::MAX_BODY + (32u << 20)) / 1024);
+#else
+    (void)peakBefore;
+#endif
 }
 
 TEST(RequestBodyLimit, PassesABodyUpToTheLimit) {

@@ -1,11 +1,4 @@
-// g++ 12 reports a false maybe-uninitialized inside <regex> under the
-// sanitizers; clang knows no such warning.
-#pragma GCC diagnostic push
-#ifndef __clang__
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include "apps/common/introspection/escape.h"
-#pragma GCC diagnostic pop
 #include "apps/common/introspection/introspection.h"
 
 #include <nlohmann/json.hpp>

@@ -14,14 +14,20 @@ namespace fuzzsupport {
 
 class SocketPair {
 public:
+    // What the code under test may write before the target reads it.
+    static constexpr int OUTPUT_ROOM = 8 << 20;
+
     SocketPair() {
         int ends[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) < 0) abort();
         inner = ends[0];
         outer = ends[1];
         fcntl(outer, F_SETFL, O_NONBLOCK);
-        // Answers are read only after the code under test has written them
-        // all, so a stuck write would hang the target: time it out instead.
+        // Answers are read only after the code under test has written them,
+        // so its end gets room for all of them (forced: the targets run as
+        // root in scripts/sandbox), and a stuck write times out, not hangs.
+        int room = OUTPUT_ROOM;
+        setsockopt(inner, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room);
         timeval limit{1, 0};
         setsockopt(inner, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }

@@ -26,6 +26,7 @@ summary=$(load --seconds "$seconds" --updaters 8 --web-updaters 8 --web-port 808
   fail "load: $summary"
 echo "service_load ($seconds s): $summary"
 case $summary in rounds\ 0,*) fail "no change went through: $summary" ;; esac
+case $summary in *"refused 0,"*) ;; *) fail "requests were refused below the table's limit: $summary" ;; esac
 
 # nginx keeps idle connections to the service; they go with it.
 kill "$(cat "$nginx_dir/nginx.pid")"

@@ -42,15 +42,20 @@ void Updater::poll() {
     check = Exchange::fastcgi(settings.fcgiPort, requestId(), {{"SCRIPT_NAME", CHECK_SCRIPT}});
 }
 
+// The update request first: when the service refused it, it closed it
+// before it even took the check request, so both show in the same pass.
 void Updater::advance() {
-    if (check && check->status() != Exchange::Status::Pending) {
-        if (check->status() == Exchange::Status::Answered)
-            held = waiting;
-        else if (!settings.untilShutdown)
-            tally.problem("updater " + std::to_string(index) + ": the check request got no answer");
-        check.reset();
-    }
     if (waiting && update->status() != Exchange::Status::Pending) finish();
+    if (check && check->status() != Exchange::Status::Pending) {
+        bool refused = check->status() == Exchange::Status::Closed;
+        check.reset();
+        if (refused && waiting && !settings.untilShutdown) {
+            ++tally.refused;
+            check = Exchange::fastcgi(settings.fcgiPort, requestId(), {{"SCRIPT_NAME", CHECK_SCRIPT}});
+        } else {
+            held = waiting && !refused;
+        }
+    }
     if (!waiting && !stopping) poll();
 }
 
@@ -60,10 +65,13 @@ void Updater::finish() {
     std::string who = "updater " + std::to_string(index);
     if (update->status() == Exchange::Status::Closed) {
         update.reset();
-        // At shutdown only a request the service had taken must be ended properly.
-        if (!settings.untilShutdown || wasHeld) {
+        // A request the service had taken must be ended properly; one it
+        // refused, with its table full, is simply sent again.
+        if (wasHeld) {
             ++tally.lost;
-            tally.problem(who + ": connection closed without an end record" + (wasHeld ? " while held" : ""));
+            tally.problem(who + ": connection closed without an end record while held");
+        } else {
+            ++tally.refused;
         }
         if (settings.untilShutdown) stop();
         return;
@@ -91,8 +99,11 @@ void Updater::pending(std::vector<Exchange*>& list) {
 void WebUpdater::advance() {
     if (update && update->status() != Exchange::Status::Pending) {
         std::unique_ptr<Exchange> done = std::move(update);
-        // The front server answers 502 once the service is gone.
-        if (settings.untilShutdown && (done->status() == Exchange::Status::Closed || done->httpStatus() != 200)) {
+        // The front server answers 502 when the service refused or was gone.
+        if (done->status() == Exchange::Status::Answered && done->httpStatus() == 502) {
+            ++tally.refused;
+            if (settings.untilShutdown) stop();
+        } else if (settings.untilShutdown && done->status() == Exchange::Status::Closed) {
             stop();
         } else if (done->status() != Exchange::Status::Answered || done->httpStatus() != 200 ||
                    !isUpdateBody(nlohmann::json::parse(done->output(), nullptr, false))) {
@@ -116,8 +127,12 @@ void TreeReader::advance() {
     if (waiting && tree->status() != Exchange::Status::Pending) {
         waiting = false;
         nlohmann::json answer = answerJson(tree->output());
-        if (settings.untilShutdown && tree->status() == Exchange::Status::Closed) {
-            stop();
+        if (tree->status() == Exchange::Status::Closed) {
+            tree.reset();
+            ++tally.refused;  // sent again, unless the service is going
+            if (settings.untilShutdown) stop();
+        } else if (settings.untilShutdown && tree->output().empty()) {
+            stop();  // a request the service took just before it ended, ended unanswered
         } else if (tree->status() != Exchange::Status::Answered || !answer.is_object() || answer["id"] != id ||
                    !answer["variables"].is_object() || answer["variables"].size() != 18) {
             ++tally.malformed;

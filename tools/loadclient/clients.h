@@ -27,6 +27,7 @@ struct Tally {
     long trees = 0;
     long rounds = 0;
     long lost = 0;
+    long refused = 0;  // closed unanswered while the service's table was full
     long malformed = 0;
     long endedAtShutdown = 0;
     std::vector<std::string> problems;

@@ -6,6 +6,7 @@
 #include "tools/loadclient/clients.h"
 #include "tools/loadclient/rounds.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -28,9 +29,13 @@ const char* const USAGE = R"(usage: loadclient --bin FOLDER [options]
   --variable MEM.NAME  an int variable to change; repeat for more
   --until-shutdown     run until the service goes away; every held request
                        must then have got its end record (S bounds the wait)
-Prints "rounds R, updates U direct W web, trees T, lost L, malformed M[,
-ended at shutdown E]"; exit status 0 when nothing was lost or malformed.
+Requests the service refuses while its table is full are sent again.
+Prints "rounds R, updates U direct W web, trees T, refused F, lost L,
+malformed M[, ended at shutdown E]"; exit status 0 when nothing was lost or
+malformed.
 )";
+
+constexpr std::chrono::milliseconds START_PACE{20};
 
 [[noreturn]] void usage() {
     fputs(USAGE, stderr);
@@ -92,9 +97,14 @@ int main(int argc, char** argv) try {
     // At shutdown the rounds stop; changes are not checked while the service goes.
     if (!settings.untilShutdown) rounds.setUpdaters(updaters);
 
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
+    // The clients start one after the other: a burst of new connections
+    // beyond the service's short listen queue would wait for the handshake's
+    // retry, a second or more.
+    auto start = std::chrono::steady_clock::now();
+    auto end = start + std::chrono::seconds(options.seconds);
     for (;;) {
-        for (auto& client : clients) client->advance();
+        auto started = std::min(clients.size(), static_cast<size_t>((std::chrono::steady_clock::now() - start) / START_PACE) + 1);
+        for (size_t i = 0; i < started; ++i) clients[i]->advance();
         rounds.advance();
         std::vector<load::Exchange*> waiting;
         for (auto& client : clients) client->pending(waiting);
@@ -116,8 +126,8 @@ int main(int argc, char** argv) try {
         for (size_t i = 0; i < fds.size(); ++i)
             if (fds[i].revents != 0) waiting[i]->readable();
     }
-    printf("rounds %ld, updates %ld direct %ld web, trees %ld, lost %ld, malformed %ld", tally.rounds, tally.updates,
-           tally.webUpdates, tally.trees, tally.lost, tally.malformed);
+    printf("rounds %ld, updates %ld direct %ld web, trees %ld, refused %ld, lost %ld, malformed %ld", tally.rounds,
+           tally.updates, tally.webUpdates, tally.trees, tally.refused, tally.lost, tally.malformed);
     if (settings.untilShutdown) printf(", ended at shutdown %ld", tally.endedAtShutdown);
     printf("\n");
     return tally.problems.empty() ? 0 : 1;

@@ -40,9 +40,14 @@ bool Rounds::allHeld() const {
 
 void Rounds::advance() {
     if (setRequest && setRequest->status() != Exchange::Status::Pending) {
-        if (!settings.untilShutdown && answerJson(setRequest->output()) != nlohmann::json{{"result", 1}})
-            tally.problem("set.cgi answered: " + setRequest->output().substr(0, 200));
-        setRequest.reset();
+        if (setRequest->status() == Exchange::Status::Closed) {
+            ++tally.refused;
+            sendSet();
+        } else {
+            if (answerJson(setRequest->output()) != nlohmann::json{{"result", 1}})
+                tally.problem("set.cgi answered: " + setRequest->output().substr(0, 200));
+            setRequest.reset();
+        }
     }
     if (waiting) {
         if (answeredThisRound.size() == updaters.size()) {
@@ -78,9 +83,7 @@ void Rounds::makeChange() {
         break;
     case 1:
         current.value = written[name] = value;
-        setRequest = Exchange::fastcgi(settings.fcgiPort, 1, {{"SCRIPT_NAME", "/api/v1/set.cgi"}},
-                                       "{\"" + current.memory + "\": {\"" + current.variable + "\": " +
-                                           std::to_string(value) + "}}");
+        sendSet();
         break;
     default:  // the event alone: the answer shows the value the store holds
         current.value = written[name];
@@ -90,6 +93,12 @@ void Rounds::makeChange() {
     answeredThisRound.clear();
     waiting = true;
     deadline = Clock::now() + ANSWER_LIMIT;
+}
+
+void Rounds::sendSet() {
+    setRequest = Exchange::fastcgi(settings.fcgiPort, 1, {{"SCRIPT_NAME", "/api/v1/set.cgi"}},
+                                   "{\"" + current.memory + "\": {\"" + current.variable + "\": " +
+                                       std::to_string(current.value) + "}}");
 }
 
 void Rounds::runTool(const std::vector<std::string>& arguments) {

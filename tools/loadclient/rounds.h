@@ -34,6 +34,7 @@ private:
     };
 
     void makeChange();
+    void sendSet();
     void runTool(const std::vector<std::string>& arguments);
     bool allHeld() const;
 

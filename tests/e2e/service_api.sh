@@ -16,7 +16,7 @@ assert raw.endswith(b'}}\r\n')
 tree = json.loads(raw)
 assert tree["id"] == 7
 assert len(tree["variables"]) == 18
-assert sum(len(v) for v in tree["variables"].values()) == 798  # MemLens repeats 12 names
+assert sum(len(v) for v in tree["variables"].values()) == 810
 assert tree["variables"]["MemMotors"]["FocusGearTeethSet"]["value"] == "42"
 assert len(tree["variables"]["MemCamera"]["CamClipList0"]) == 500
 PY

@@ -4,6 +4,7 @@ set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
 BUILD_DIR=$build "$root/scripts/hw-standins" >/dev/null
+"$bin/store" create >/dev/null
 "$bin/fbpattern" >/dev/null
 status=0
 timeout 20 "$bin/webservice" 2>/dev/null || status=$?
@@ -11,6 +12,7 @@ timeout 20 "$bin/webservice" 2>/dev/null || status=$?
 port_open 9000 && fail "port 9000 was opened without the broker"
 grep -q 'sem_open: No such file or directory' /dev/kmsg || fail "sem_open error not logged"
 grep -q 'Connected after' /dev/kmsg && fail "connected without a broker"
+"$bin/store" remove >/dev/null
 stack_start
 sleep 0.3
 kill -TERM "$service_pid"

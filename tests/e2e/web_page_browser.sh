@@ -70,4 +70,4 @@ export PAGE_TEST_GET="curl -sf -G '$mock/get' --data-urlencode \"memory=\$1\" --
 export PAGE_TEST_SET="curl -sf '$mock/set' --data-urlencode \"memory=\$1\" --data-urlencode \"variable=\$2\" --data-urlencode \"value=\$3\""
 export PAGE_TEST_RESTART="curl -sf -X POST '$mock/restart?ms=2000'"
 export PAGE_TEST_FAIL_NEXT_SET="curl -sf '$mock/fail-next-set' --data-urlencode \"error=\$1\""
-node "$root/tests/web/browser-test.mjs" "http://127.0.0.1:$page_port/" "$build/page-test-output"
+timeout 400 node "$root/tests/web/browser-test.mjs" "http://127.0.0.1:$page_port/" "$build/page-test-output"

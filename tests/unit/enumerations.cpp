@@ -3,9 +3,8 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "gen/code/introspection_gen.h"
-#include "support/eventsink.h"
+#include "values_support.h"
 #include "support/kmsg.h"
-#include "support/mappedstore.h"
 #include "support/reason.h"
 
 #include <gtest/gtest.h>
@@ -55,10 +54,9 @@ TEST(EnumGetter, NamesStoredValuesAndShowsOthersByNumber) {
 }
 
 // The enumeration setters against mapped areas and a connected broker endpoint.
-class EnumSetter : public ::testing::Test {
+class EnumSetter : public StoreTest {
 protected:
-    MappedStore store;
-    EventSink sink;
+    BrokerStub broker;
     unsigned int dynamic = Introspection::getMemIndex("MemDynamic");
     char* payload = static_cast<char*>(gMemDynamic);
     int32_t& powerState = *reinterpret_cast<int32_t*>(payload);
@@ -68,10 +66,10 @@ TEST_F(EnumSetter, WritesTheEntryIndexAndPostsOnlyOnChange) {
     powerState = 1;
     Notify event = Introspection::getVarEvent(dynamic, 0);
     EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, "SmartBattery"), "");
-    EXPECT_TRUE(sink.posted().empty());
+    EXPECT_TRUE(broker.takePosted().empty());
     EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, "Usb"), "");
     EXPECT_EQ(powerState, 5);
-    EXPECT_EQ(sink.posted(), (std::vector<Notify>{{193, 0, 0}}));
+    EXPECT_EQ(broker.takePosted(), (std::vector<Notify>{{193, 0, 0}}));
 }
 
 TEST_F(EnumSetter, RefusesAnythingButAnExactEntryName) {
@@ -82,7 +80,7 @@ TEST_F(EnumSetter, RefusesAnythingButAnExactEntryName) {
                   std::string(text) + " is not part of enum PowerState");
     }
     EXPECT_EQ(powerState, 2);
-    EXPECT_TRUE(sink.posted().empty());
+    EXPECT_TRUE(broker.takePosted().empty());
 }
 
 TEST_F(EnumSetter, ModemTypeIsWrittenAsItsOwnType) {
@@ -92,7 +90,7 @@ TEST_F(EnumSetter, ModemTypeIsWrittenAsItsOwnType) {
     EXPECT_EQ(setModemTypeIntrospection(area, service, 25, info.event, "TypeB"), "");
     EXPECT_EQ(*reinterpret_cast<gen::ModemType*>(area + info.offset), gen::ModemType::TypeB);
     EXPECT_EQ(gen::memServiceMode().ServiceModeConnectedModemType, gen::ModemType::TypeB);
-    EXPECT_EQ(sink.posted(), (std::vector<Notify>{{412, 0, 0}}));
+    EXPECT_EQ(broker.takePosted(), (std::vector<Notify>{{412, 0, 0}}));
 }
 
 }  // namespace

@@ -151,12 +151,3 @@ TEST(FormFile, StopsAtAHeaderBlockThatNeverEnds) {
     EXPECT_EQ(form.fields, (Fields{{"deviceid", "B1-1234"}}));
     EXPECT_EQ(log.count("Part headers longer than"), 1u);
 }
-
-TEST(FormFile, UnwritablePathStillNamesTheFile) {
-    Request request(nullptr, -1, 0);
-    request.params["CONTENT_TYPE"] = CONTENT_TYPE;
-    request.postData = filePart("data") + CLOSING;
-    Fields fields;
-    EXPECT_TRUE(ZelApp::parseFormData(&request, fields, "/no-such-folder/file"));
-    EXPECT_EQ(fields, (Fields{{"file", "/no-such-folder/file"}}));
-}

@@ -6,15 +6,61 @@
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/gen_init.h"
 #include "gen/code/introspection_gen.h"
-#include "support/eventsink.h"
 #include "support/reason.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <poll.h>
+#include <semaphore.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// The broker's socket and readiness gate; takes one client.
+class BrokerEndpoint {
+public:
+    BrokerEndpoint() : listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, ServerConnection::SOCKET_PATH, sizeof address.sun_path - 1);
+        bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listenFd, 1);
+        gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
+    }
+    ~BrokerEndpoint() {
+        if (peer >= 0) close(peer);
+        close(listenFd);
+        unlink(ServerConnection::SOCKET_PATH);
+        sem_close(gate);
+        sem_unlink(ServerConnection::READY_SEMAPHORE);
+    }
+    BrokerEndpoint(const BrokerEndpoint&) = delete;
+    BrokerEndpoint& operator=(const BrokerEndpoint&) = delete;
+
+    // The connected client's records that have arrived (each post is one write).
+    std::vector<Notify> received() {
+        if (peer < 0) {
+            pollfd waiting{listenFd, POLLIN, 0};
+            if (::poll(&waiting, 1, 0) <= 0) return {};
+            peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        }
+        std::vector<Notify> records;
+        Notify record;
+        while (read(peer, &record, sizeof record) == static_cast<ssize_t>(sizeof record)) records.push_back(record);
+        return records;
+    }
+
+private:
+    int listenFd;
+    sem_t* gate;
+    int peer = -1;
+};
 
 class StartUp : public ::testing::Test {
 protected:
@@ -61,6 +107,12 @@ TEST_F(StartUp, MapsEveryAreaSubscribesToAllAndFollowsTheServiceLogLevel) {
     EXPECT_EQ(gen::getServerConnection(), nullptr);
     EXPECT_NO_THROW(gen::closeServerConnection());
     EXPECT_NO_THROW(gen::subscribeNotifications());
+
+    gen::gAreas[16].close();
+    EXPECT_NE(gComponentLogLevel, nullptr);
+    gen::gAreas[17].close();
+    EXPECT_EQ(gComponentLogLevel, nullptr) << "logging after the area is gone must not read it";
+    LOG(Error, "after MemApp was released");
 }
 
 TEST_F(StartUp, StopsAtTheFirstMissingAreaBeforeConnecting) {

@@ -1,5 +1,6 @@
 #include "values_support.h"
 
+#include "apps/common/introspection/setters.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 
@@ -80,7 +81,7 @@ StoreSnapshot::StoreSnapshot(VarRef ref) {
 
 std::string StoreSnapshot::changedOutside(VarRef ref, int element) const {
     VariableInfo const& info = Introspection::variable(ref.mem, ref.var);
-    std::size_t size = info.baseType == TypeStruct ? info.elementSize : Introspection::getVarSize(ref.mem, ref.var);
+    std::size_t size = valueSize(info);
     std::size_t begin = info.offset + std::size_t(element) * size;
     for (std::size_t at = 0; at < saved.size(); ++at) {
         if (at >= begin && at < begin + size) continue;

@@ -219,9 +219,3 @@ TEST_F(ValueText, AreasNotYetMappedAnswerNotAvailable) {
     EXPECT_EQ(Introspection::setVarValue(power.mem, power.var, "1"), "n/a");
     EXPECT_EQ(Introspection::setVarValueJson(clips.mem, clips.var, {{"CamClipName", {"x", false}}}, 0), "n/a");
 }
-
-TEST_F(ValueText, IndicesOutsideTheCatalogueRaise) {
-    EXPECT_THROW(Introspection::getVarValue(18, 0, 0), std::runtime_error);
-    EXPECT_THROW(Introspection::setVarValue(0, 73, "1"), std::runtime_error);
-    EXPECT_THROW(Introspection::getVarMax(0, 73), std::runtime_error);
-}

@@ -71,14 +71,29 @@ async function check(name, body, needs = []) {
   }
 }
 
-const profile = mkdtempSync(join(tmpdir(), 'page-test-profile-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-  headless: true,
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  viewport: { width: 1400, height: 900 },
-});
+// Chromium now and then stalls while starting under load: give each start a
+// bound and try again with a fresh profile.
+let profile;
+async function launch() {
+  for (let attempt = 1; ; attempt++) {
+    profile = mkdtempSync(join(tmpdir(), 'page-test-profile-'));
+    try {
+      return await chromium.launchPersistentContext(profile, {
+        executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+        headless: true,
+        timeout: 30_000,
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+          '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+        viewport: { width: 1400, height: 900 },
+      });
+    } catch (error) {
+      rmSync(profile, { recursive: true, force: true });
+      if (attempt === 3) throw error;
+      console.log(`Chromium did not start (${error.message.split('\n')[0]}); starting it again`);
+    }
+  }
+}
+const context = await launch();
 const page = context.pages()[0] ?? await context.newPage();
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(error.message));

@@ -4,12 +4,12 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/memorypolicy.h"
 #include "apps/web/service/request.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <stdexcept>
 #include <string>
 
@@ -87,11 +87,7 @@ int main(int argc, char** argv) {
         }
     }
     gComponentLogLevel = &threshold;
-    // Large bodies come and go: keep them in their own mappings, so their
-    // memory goes back to the system when they are freed instead of staying
-    // with the allocator, which would raise its thresholds after the first.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 512 * 1024);
+    returnLargeBuffersToSystem();
     try {
         EventPoll poll;
         Fcgi fcgi(port, poll);

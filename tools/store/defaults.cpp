@@ -154,7 +154,7 @@ void fillCamera() {
     camera.CamSpeedAct = 23.976f;
     camera.CamShutterAct = 180.0f;
     text(camera.CamTStopString, "T2.8");
-    text(camera.CamMediaCodec, "ProRes 422 HQ");
+    text(camera.CamMediaCodec, "Intra 422 10-bit");
     float const speeds[] = {23.976f, 24.0f, 25.0f, 29.97f, 48.0f, 50.0f};
     for (int speed = 0; speed < 6; ++speed) camera.CamSpeedList[speed].CamSpeed = speeds[speed];
     camera.CamSpeedListSize = 6;
@@ -168,7 +168,7 @@ void fillCamera() {
         text(item.CamClipName, names[clip]);
         text(item.CamClipTimeCode, "10:00:00:00");
         text(item.CamClipLength, lengths[clip]);
-        text(item.CamClipCodec, "ProRes 422 HQ");
+        text(item.CamClipCodec, "Intra 422 10-bit");
     }
     text(camera.CamClipList0MediumName, "CARD A");
     camera.CamClipList0Size = 5;

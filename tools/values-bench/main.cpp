@@ -1,10 +1,12 @@
 // Times reading every variable of the store as text, the way one all.cgi
 // answer does, against a plain copy-and-format walk over the same bytes.
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +61,7 @@ std::size_t copyAndFormat(unsigned int mem, unsigned int var, int index) {
     static char scratch[16384];
     static char text[16];
     VariableInfo const& info = Introspection::variable(mem, var);
-    std::size_t size = info.baseType == TypeStruct ? info.elementSize : Introspection::getVarSize(mem, var);
+    std::size_t size = valueSize(info);
     std::memcpy(scratch, static_cast<char*>(*info.memory) + info.offset + std::size_t(index) * size, size);
     std::size_t produced = 0;
     for (std::size_t at = 0; at < size; at += 4) {
@@ -76,6 +78,13 @@ double secondsPerWalk(Reader read, int rounds, Totals& totals) {
     for (int round = 0; round < rounds; ++round) totals = walk(read);
     std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     return elapsed.count() / rounds;
+}
+
+constexpr int TRIALS = 7;
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
 }
 
 void report(char const* name, Totals const& totals, double seconds) {
@@ -140,17 +149,25 @@ int main(int argc, char** argv) {
     fillStore();
     // As the service runs: texts inside structures are escaped.
     Introspection::setEscapeCharacters(R"([\\"])");
-    Totals values, described, baseline;
     auto valueText = [](unsigned int mem, unsigned int var, int index) {
         return Introspection::getVarValue(mem, var, index).size();
     };
     auto descriptionText = [](unsigned int mem, unsigned int var, int index) {
         return describe(mem, var, index).size();
     };
-    double valueSeconds = secondsPerWalk(valueText, rounds, values);
-    double describedSeconds = secondsPerWalk(descriptionText, rounds, described);
-    double baselineSeconds = secondsPerWalk(copyAndFormat, rounds, baseline);
-    std::printf("%d rounds over %zu variables\n", rounds, values.variables);
+    // Interleaved trials and their medians, so that a busy moment of the
+    // machine spoils one trial of each kind rather than one kind.
+    Totals values, described, baseline;
+    std::vector<double> valueTimes, describedTimes, baselineTimes;
+    for (int trial = 0; trial < TRIALS; ++trial) {
+        valueTimes.push_back(secondsPerWalk(valueText, rounds, values));
+        describedTimes.push_back(secondsPerWalk(descriptionText, rounds, described));
+        baselineTimes.push_back(secondsPerWalk(copyAndFormat, rounds, baseline));
+    }
+    double valueSeconds = median(valueTimes);
+    double describedSeconds = median(describedTimes);
+    double baselineSeconds = median(baselineTimes);
+    std::printf("median of %d trials of %d walks over %zu variables\n", TRIALS, rounds, values.variables);
     report("value text", values, valueSeconds);
     report("value descriptions", described, describedSeconds);
     report("baseline copy+snprintf", baseline, baselineSeconds);

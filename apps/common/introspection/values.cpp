@@ -26,7 +26,6 @@ std::string readString(VariableInfo const& info, char* address) {
     return info.getter(copy.data(), 0);
 }
 
-
 std::string limitOr(char const* limit, char const* fallback) {
     return limit != nullptr ? limit : fallback;
 }

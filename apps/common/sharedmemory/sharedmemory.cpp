@@ -63,6 +63,11 @@ void* SharedMemory::address() {
 
 void SharedMemory::close() {
     if (mapping != nullptr) {
+        // The log threshold may live in this area; once unmapped, logging
+        // (for instance from later destructors at exit) must not read it.
+        auto start = reinterpret_cast<std::uintptr_t>(mapping);
+        auto threshold = reinterpret_cast<std::uintptr_t>(gComponentLogLevel);
+        if (threshold >= start && threshold < start + size + SIZE_WORD) gComponentLogLevel = nullptr;
         munmap(mapping, size + SIZE_WORD);
         mapping = nullptr;
         data = nullptr;

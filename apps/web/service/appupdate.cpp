@@ -91,9 +91,10 @@ void ZelApp::update(Request* request) {
 
 void ZelApp::announceHostUpdate() {
     const AppVariables& variables = appVariables();
+    // Set first: the host's file is in place even if the broker is gone.
+    hostUpdate = true;
     setVariable(variables.hostUpdateFileName.text<FILE_NAME_CAPACITY>(), variables.hostUpdateFileName.event(),
                 Constants::SUP_FILE);
-    hostUpdate = true;
 }
 
 void ZelApp::announceAccessoryUpdate(const std::string& name, int serialNumber) {

@@ -2,6 +2,7 @@
 // FastCGI on port 9000 and runs until SIGINT or SIGTERM.
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/memorypolicy.h"
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/gen_init.h"
 
@@ -13,6 +14,7 @@ constexpr int FCGI_PORT = 9000;
 constexpr int LOOP_WAIT_MS = 100;
 
 void serve() {
+    returnLargeBuffersToSystem();
     gen::init();
     EventPoll& poll = gen::getEventPoll();
     Fcgi fcgi(FCGI_PORT, poll);

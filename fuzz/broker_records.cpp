@@ -2,7 +2,7 @@
 // records must come out whole and in order, commands must change only the
 // subscriptions, and what the client is sent back must be exactly the
 // events its subscriptions ask for.
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 #include "fuzz/support/socketpair.h"
 #include "tools/broker/brokerclient.h"
 
@@ -62,11 +62,6 @@ std::string nextRecord(FuzzedDataProvider& data) {
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "broker_records: %s\n", what);
-    abort();
-}
 
 std::vector<Notify> records(const std::string& bytes) {
     std::vector<Notify> list(bytes.size() / sizeof(Notify));
@@ -97,20 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     size_t sent = 0;
     for (size_t cut : cuts) {
         if (cut <= sent) continue;
-        expect(pair.send(std::string_view(stream).substr(sent, cut - sent)), "the broker stopped reading");
+        FUZZ_EXPECT(pair.send(std::string_view(stream).substr(sent, cut - sent)), "the broker stopped reading");
         sent = cut;
         while (client.isOpen() && pair.unread() > 0) client.event(EventPoll::Callback::Readable);
     }
-    expect(pair.send(std::string_view(stream).substr(sent)), "the broker stopped reading");
+    FUZZ_EXPECT(pair.send(std::string_view(stream).substr(sent)), "the broker stopped reading");
     while (client.isOpen() && pair.unread() > 0) client.event(EventPoll::Callback::Readable);
 
     Model model(stream);
-    expect(host.relayed == model.events, "relayed events differ from the stream's events");
+    FUZZ_EXPECT(host.relayed == model.events, "relayed events differ from the stream's events");
     client.offer(host.relayed.data(), host.relayed.size());
     client.flush();
     std::vector<Notify> wanted;
     for (Notify const& event : model.events)
         if (model.wants(event.id)) wanted.push_back(event);
-    expect(records(pair.drain()) == wanted, "the client was sent other events than it subscribed to");
+    FUZZ_EXPECT(records(pair.drain()) == wanted, "the client was sent other events than it subscribed to");
     return 0;
 }

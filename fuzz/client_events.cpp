@@ -3,7 +3,7 @@
 // the batch or a name looked up beyond the table, and none is lost when the
 // pieces are whole records, as the broker writes them.
 #include "apps/common/event/serverconnection.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -28,11 +28,6 @@ public:
     std::vector<Notify> received;
 };
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "client_events: %s\n", what);
-    abort();
-}
 
 // Stands in for the broker's endpoints (the target runs in scripts/sandbox,
 // where /var and the semaphores are private) and connects the process's one
@@ -59,10 +54,10 @@ public:
 
     // Writes one piece and lets the poll serve the connection until it has read everything.
     void send(std::string_view piece) {
-        expect(write(peer, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size()), "short write");
+        FUZZ_EXPECT(write(peer, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size()), "short write");
         while (poll.wait(0, true) == EventPoll::EventsHandled) {
         }
-        expect(connection->isConnected(), "the connection hung up");
+        FUZZ_EXPECT(connection->isConnected(), "the connection hung up");
     }
 
     EventPoll poll;
@@ -98,11 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (sent < stream.size()) broker.send(std::string_view(stream).substr(sent));
 
     const auto& received = broker.collector.received;
-    expect(received.size() <= stream.size() / sizeof(Notify), "more records than were sent");
+    FUZZ_EXPECT(received.size() <= stream.size() / sizeof(Notify), "more records than were sent");
     if (whole) {
         std::vector<Notify> sentRecords(stream.size() / sizeof(Notify));
         if (!sentRecords.empty()) memcpy(sentRecords.data(), stream.data(), stream.size());
-        expect(received == sentRecords, "whole records were lost or changed");
+        FUZZ_EXPECT(received == sentRecords, "whole records were lost or changed");
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 // reading outside the record, and pairs encoded the standard way (both
 // length forms, any bytes in names and values) decode to exactly themselves.
 #include "apps/web/service/request.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 #include "tools/fcgi-client/records.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -13,11 +13,6 @@
 
 namespace {
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "fcgi_params: %s\n", what);
-    abort();
-}
 
 // The raw bytes as one record's content, in a buffer of exactly their size
 // so that the sanitizer sees any read past it.
@@ -27,16 +22,16 @@ void decodeRaw(const uint8_t* bytes, size_t size) {
     request.addParams(content.data(), static_cast<int>(content.size()));
     size_t decoded = 0;
     for (const auto& [name, value] : request.params) decoded += name.size() + value.size();
-    expect(decoded <= size, "pairs hold more bytes than the record");
+    FUZZ_EXPECT(decoded <= size, "pairs hold more bytes than the record");
 
     unsigned char* p = content.data();
     int remaining = static_cast<int>(content.size());
     while (remaining > 0) {
         int before = remaining;
         int length = Request::getLength(p, remaining);
-        expect(remaining >= 0 && remaining < before, "a length took no bytes or too many");
+        FUZZ_EXPECT(remaining >= 0 && remaining < before, "a length took no bytes or too many");
         if (length < 0) break;
-        expect(p == content.data() + content.size() - remaining, "position and remaining disagree");
+        FUZZ_EXPECT(p == content.data() + content.size() - remaining, "position and remaining disagree");
     }
 }
 
@@ -54,7 +49,7 @@ void roundTrip(FuzzedDataProvider& data) {
     Request request(nullptr, -1, 0);
     std::vector<unsigned char> bytes(content.begin(), content.end());
     request.addParams(bytes.data(), static_cast<int>(bytes.size()));
-    expect(request.params == pairs, "well-formed pairs did not decode to themselves");
+    FUZZ_EXPECT(request.params == pairs, "well-formed pairs did not decode to themselves");
 }
 
 }  // namespace

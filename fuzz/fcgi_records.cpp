@@ -6,7 +6,7 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/request.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 #include "fuzz/support/socketpair.h"
 #include "tools/fcgi-client/records.h"
 
@@ -96,36 +96,31 @@ public:
     }
 };
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "fcgi_records: %s\n", what);
-    abort();
-}
 
 void checkAnswers(const std::string& received, const std::vector<Expected>& expected) {
     std::vector<Record> records;
-    expect(decode(received, records) == received.size(), "answer ends inside a record");
+    FUZZ_EXPECT(decode(received, records) == received.size(), "answer ends inside a record");
     size_t answer = 0;
     std::string output;
     for (const Record& record : records) {
-        expect(answer < expected.size(), "more answers than completed requests");
+        FUZZ_EXPECT(answer < expected.size(), "more answers than completed requests");
         const std::string& echo = expected[answer].header;
-        expect(record.version == static_cast<uint8_t>(echo[0]), "version not echoed");
-        expect(record.requestId == (static_cast<uint8_t>(echo[2]) << 8 | static_cast<uint8_t>(echo[3])),
+        FUZZ_EXPECT(record.version == static_cast<uint8_t>(echo[0]), "version not echoed");
+        FUZZ_EXPECT(record.requestId == (static_cast<uint8_t>(echo[2]) << 8 | static_cast<uint8_t>(echo[3])),
                "request id not echoed");
-        expect((record.content.size() + record.padding) % 8 == 0, "record not padded to 8 bytes");
+        FUZZ_EXPECT((record.content.size() + record.padding) % 8 == 0, "record not padded to 8 bytes");
         if (record.type == Stdout) {
             output += record.content;
         } else if (record.type == EndRequest) {
-            expect(record.content == std::string(8, '\0'), "end record body not zero");
-            expect(output == expected[answer].output, "body not echoed intact");
+            FUZZ_EXPECT(record.content == std::string(8, '\0'), "end record body not zero");
+            FUZZ_EXPECT(output == expected[answer].output, "body not echoed intact");
             output.clear();
             ++answer;
         } else {
-            expect(record.type == Stderr, "unexpected record type in an answer");
+            FUZZ_EXPECT(record.type == Stderr, "unexpected record type in an answer");
         }
     }
-    expect(answer == expected.size() && output.empty(), "a completed request was not answered");
+    FUZZ_EXPECT(answer == expected.size() && output.empty(), "a completed request was not answered");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // a well-formed form, whose parts hold any bytes, yields exactly its text
 // fields and its file part byte for byte.
 #include "apps/web/service/zelapp.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -17,11 +17,6 @@ namespace {
 
 using Fields = std::map<std::string, std::string>;
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "form_data: %s\n", what);
-    abort();
-}
 
 const std::string& uploadPath() {
     static const std::string path = std::string(getenv("SANDBOX_SCRATCH") ? getenv("SANDBOX_SCRATCH") : "/tmp") +
@@ -82,9 +77,9 @@ void wellFormed(FuzzedDataProvider& data) {
     Fields fields;
     std::string type = data.ConsumeBool() ? "multipart/form-data; boundary=" + boundary
                                           : "multipart/form-data; boundary=\"" + boundary + "\"; charset=utf-8";
-    expect(parse(type, body, fields), "a well-formed form was refused");
-    expect(fields == expected, "the fields differ from the form's");
-    if (fileSent) expect(fileContents(uploadPath()) == file, "the file part was not stored byte for byte");
+    FUZZ_EXPECT(parse(type, body, fields), "a well-formed form was refused");
+    FUZZ_EXPECT(fields == expected, "the fields differ from the form's");
+    if (fileSent) FUZZ_EXPECT(fileContents(uploadPath()) == file, "the file part was not stored byte for byte");
 }
 
 void anyBody(FuzzedDataProvider& data) {
@@ -93,7 +88,7 @@ void anyBody(FuzzedDataProvider& data) {
     std::string type = data.ConsumeBool() ? data.PickValueInArray(TYPES) : data.ConsumeRandomLengthString(100);
     Fields fields;
     bool accepted = parse(type, data.ConsumeRemainingBytesAsString(), fields);
-    expect(accepted || fields.empty(), "fields from a refused form");
+    FUZZ_EXPECT(accepted || fields.empty(), "fields from a refused form");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // block that a second initialize() leaves exactly as it is.
 #include "apps/common/constants/constants.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,18 +16,13 @@ constexpr off_t BLOCK_AT = 0x100000;
 constexpr size_t BLOCK_LENGTH = 0x10000;
 constexpr off_t REGISTER_AT = 0x020CC068;
 
-void expect(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "hwinfo_block: %s\n", what);
-    abort();
-}
 
 // Sparse image files of the two devices, made once per process.
 struct Images {
     Images() {
         const char* scratch = getenv("SANDBOX_SCRATCH");
         std::string folder = std::string(scratch ? scratch : "/tmp") + "/hwinfo-fuzz.XXXXXX";
-        expect(mkdtemp(folder.data()) != nullptr, "no temporary folder");
+        FUZZ_EXPECT(mkdtemp(folder.data()) != nullptr, "no temporary folder");
         block = folder + "/mmcblk1";
         registers = folder + "/mem";
         resize(block, BLOCK_AT + BLOCK_LENGTH);
@@ -35,18 +30,18 @@ struct Images {
     }
     static void resize(const std::string& path, off_t size) {
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        expect(fd >= 0 && ftruncate(fd, size) == 0, "cannot make an image file");
+        FUZZ_EXPECT(fd >= 0 && ftruncate(fd, size) == 0, "cannot make an image file");
         close(fd);
     }
     static void put(const std::string& path, off_t at, const std::string& bytes) {
         int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        expect(fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), at) == static_cast<ssize_t>(bytes.size()), "write");
+        FUZZ_EXPECT(fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), at) == static_cast<ssize_t>(bytes.size()), "write");
         close(fd);
     }
     std::string blockBytes() const {
         std::string bytes(BLOCK_LENGTH, '\0');
         int fd = open(block.c_str(), O_RDONLY | O_CLOEXEC);
-        expect(fd >= 0 && pread(fd, bytes.data(), bytes.size(), BLOCK_AT) == static_cast<ssize_t>(bytes.size()), "read");
+        FUZZ_EXPECT(fd >= 0 && pread(fd, bytes.data(), bytes.size(), BLOCK_AT) == static_cast<ssize_t>(bytes.size()), "read");
         close(fd);
         return bytes;
     }
@@ -64,7 +59,7 @@ void readAll(HwInfo& info) {
                              HWINFO_UPDATE_REQ, HWINFO_BOOT_FAILED, HWINFO_BOOT_FAILED_COUNTER}) {
         std::string text;
         unsigned int number = 0;
-        expect(info.read(name, text), "a field cannot be read as text");
+        FUZZ_EXPECT(info.read(name, text), "a field cannot be read as text");
         info.read(name, number);
     }
 }
@@ -93,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     HwInfo again(images.registers.c_str(), images.block.c_str());
     again.initialize();
     readAll(again);
-    expect(images.blockBytes() == repaired, "a second initialize changed the block: the first left it invalid");
+    FUZZ_EXPECT(images.blockBytes() == repaired, "a second initialize changed the block: the first left it invalid");
     unsigned int length = 0;
-    expect(again.read("length", length) && length <= BLOCK_LENGTH, "the block's length leaves the block");
+    FUZZ_EXPECT(again.read("length", length) && length <= BLOCK_LENGTH, "the block's length leaves the block");
     return 0;
 }

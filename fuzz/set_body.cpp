@@ -13,7 +13,6 @@
 
 namespace {
 
-using fuzzsupport::expect;
 
 std::string quoted(FuzzedDataProvider& data, const std::string& text) {
     switch (data.ConsumeIntegralInRange(0, 3)) {
@@ -86,11 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     std::string output = service.serve({{"SCRIPT_NAME", "/api/v1/set.cgi"}, {"REQUEST_METHOD", "POST"}}, body);
     std::string header = Request::DEFAULT_HEADER;
-    expect(output.starts_with(header), "set_body", "the answer lacks its header");
+    FUZZ_EXPECT(output.starts_with(header), "the answer lacks its header");
     nlohmann::json answer = nlohmann::json::parse(output.substr(header.size()), nullptr, false);
-    expect(answer.is_object() && answer.contains("result"), "set_body", "the answer is not the result object");
-    expect(answer["result"] == 1 || (answer["result"] == 0 && answer["error"].is_string()), "set_body",
-           "the result is neither success nor an error text");
-    service.expectChangesAnnounced("set_body");
+    FUZZ_EXPECT(answer.is_object() && answer.contains("result"), "the answer is not the result object");
+    FUZZ_EXPECT(answer["result"] == 1 || (answer["result"] == 0 && answer["error"].is_string()),
+                "the result is neither success nor an error text");
+    service.expectChangesAnnounced();
     return 0;
 }

@@ -9,7 +9,7 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "apps/web/service/requesthandler.h"
-#include "fuzz/support/quiet.h"
+#include "fuzz/support/target.h"
 #include "fuzz/support/socketpair.h"
 #include "gen/code/introspection_gen.h"
 #include "tools/fbstub/geometry.h"
@@ -25,12 +25,6 @@
 #include <vector>
 
 namespace fuzzsupport {
-
-inline void expect(bool condition, const char* target, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "%s: %s\n", target, what);
-    abort();
-}
 
 class Service {
 public:
@@ -86,7 +80,7 @@ public:
             if (record.type == fcgiwire::Stdout) output += record.content;
             ended = ended || record.type == fcgiwire::EndRequest;
         }
-        expect(ended, "service", "a request was left without its end record");
+        FUZZ_EXPECT(ended, "a request was left without its end record");
         fcgi.cleanup();
         delete request;
         return output;
@@ -118,7 +112,7 @@ public:
     // posted. The exception: a buffer setter that meets a bad digit keeps the
     // bytes it wrote before it and posts nothing (and set.cgi still answers
     // success, as the setter's text is dropped).
-    void expectChangesAnnounced(const char* target) {
+    void expectChangesAnnounced() {
         std::vector<Change> allowed;
         for (Notify const& event : takePosted()) allowed.push_back(span(event));
         for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
@@ -134,7 +128,7 @@ public:
                     Change byte{area, at, at};
                     bool announced = insideBuffer(byte);
                     for (const Change& span : allowed) announced = announced || contains(span, byte);
-                    expect(announced, target, "the store changed outside every variable whose event was posted");
+                    FUZZ_EXPECT(announced, "the store changed outside every variable whose event was posted");
                 }
             }
         }
@@ -164,7 +158,7 @@ private:
         std::string device = standInDevice();
         int fd = open(device.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         off_t size = off_t{geometry.xresVirtual} * geometry.yresVirtual * geometry.bitsPerPixel / 8;
-        expect(fd >= 0 && ftruncate(fd, size) == 0 && writeGeometry(device, geometry), "service", "no display stand-in");
+        FUZZ_EXPECT(fd >= 0 && ftruncate(fd, size) == 0 && writeGeometry(device, geometry), "no display stand-in");
         close(fd);
     }
 

@@ -36,7 +36,4 @@ grown=$(($(rss_kb "$service_pid") - rss))
 sanitized "$bin/webservice" || [ "$grown" -lt 2048 ] || fail "memory grew by $grown kB under load"
 expect_alive "after the load"
 
-kill -TERM "$service_pid"
-status=0
-wait "$service_pid" || status=$?
-expect_eq "$status" 0 "exit status on SIGTERM"
+expect_clean_exit "at the end"

@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-class BrokerClient : public EventPoll::Callback, public WritableWatch::Writer {
+class BrokerClient final : public EventPoll::Callback, public WritableWatch::Writer {
 public:
     using Clock = std::chrono::steady_clock;
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-class LineInput : public EventPoll::Callback {
+class LineInput final : public EventPoll::Callback {
 public:
     LineInput(int fd, EventPoll& poll, BrokerClient::Host& host);
     ~LineInput();

@@ -1,8 +1,4 @@
-// g++ 12 reports a false maybe-uninitialized inside <regex> under the sanitizers.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "apps/common/introspection/escape.h"
-#pragma GCC diagnostic pop
 #include "apps/common/introspection/introspection.h"
 
 #include <nlohmann/json.hpp>

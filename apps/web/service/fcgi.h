@@ -10,7 +10,7 @@
 
 class Request;
 
-class Fcgi : public EventPoll::Callback {
+class Fcgi final : public EventPoll::Callback {
 public:
     class RequestCallback {
     public:

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
+class RequestHandler final : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
 public:
     RequestHandler(EventPoll& poll, Fcgi& fcgi);
     ~RequestHandler();

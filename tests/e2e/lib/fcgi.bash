@@ -44,19 +44,7 @@ start_nginx() {
   wait_for_port "$1"
 }
 
-fd_count() { ls "/proc/$1/fd" | wc -l; }
-rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
-
-# Cleanup runs at most every loop pass, so give freed descriptors a moment.
-expect_fds() {
-  local pid=$1 expected=$2
-  for _ in $(seq 50); do
-    [ "$(fd_count "$pid")" -eq "$expected" ] && return 0
-    sleep 0.1
-  done
-  ls -l "/proc/$pid/fd" >&2
-  fail "$(fd_count "$pid") descriptors open, expected $expected"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/process.sh"
 
 expect_alive() { kill -0 "$echo_pid" 2>/dev/null || fail "the server ended"; }
 

@@ -117,6 +117,20 @@ expect_eq() {
   [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"
 }
 
+# Fails unless all.cgi answers with the whole tree.
+expect_tree() {
+  api all.cgi | body | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
+    fail "all.cgi $1"
+}
+
+# Sends SIGTERM to the service; fails unless it exits with status 0.
+expect_clean_exit() {
+  local status=0
+  kill -TERM "$service_pid"
+  wait "$service_pid" || status=$?
+  expect_eq "$status" 0 "exit status on SIGTERM $1"
+}
+
 # Fails unless the service is still running.
 expect_alive() {
   kill -0 "$service_pid" 2>/dev/null || fail "the service ended: $1"

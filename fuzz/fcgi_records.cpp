@@ -1,0 +1,161 @@
+// The FastCGI record stream of one connection: records of random types,
+// lengths and padding, some cut short or with lying lengths, arrive split at
+// random points. Every request the stream completes must be answered once,
+// with its own body echoed back, in well-formed records that echo the header
+// of the record that completed it.
+#include "apps/common/event/eventpoll.h"
+#include "apps/web/service/fcgi.h"
+#include "apps/web/service/request.h"
+#include "fuzz/support/target.h"
+#include "fuzz/support/socketpair.h"
+#include "tools/fcgi-client/records.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using namespace fcgiwire;
+
+// Keeps every answer within the socket's buffer: answers are read after the fact.
+constexpr size_t STREAM_LIMIT = 96 * 1024;
+
+struct Expected {
+    std::string header;  // the 8 header bytes of the completing record
+    std::string output;  // what the echo handler's answer holds
+};
+
+// What the server must make of the stream: the framing is all it may rely
+// on. The stream is cut where the answers would no longer fit in the socket.
+std::vector<Expected> expectedAnswers(std::string& stream) {
+    std::vector<Expected> answers;
+    size_t answerBytes = 0;
+    std::string body;
+    bool keep = true;
+    bool headerDue = true;  // the content type goes out once per begun request
+    for (size_t offset = 0; stream.size() - offset >= HEADER_SIZE;) {
+        auto byte = [&](size_t at) { return static_cast<uint8_t>(stream[offset + at]); };
+        size_t length = byte(4) << 8 | byte(5);
+        size_t size = HEADER_SIZE + length + byte(6);
+        if (stream.size() - offset < size) break;
+        std::string content = stream.substr(offset + HEADER_SIZE, length);
+        if (byte(1) == BeginRequest) {
+            body.clear();
+            keep = length >= 3 && (content[2] & 1);
+            headerDue = true;
+        } else if (byte(1) == Stdin && length > 0) {
+            body += content;
+        } else if (byte(1) == Stdin) {
+            std::string output = body.empty() || !headerDue ? body : Request::DEFAULT_HEADER + body;
+            answerBytes += output.size() + 64;  // and the headers, padding and end record
+            if (answerBytes > fuzzsupport::SocketPair::OUTPUT_ROOM / 2) {
+                stream.resize(offset);
+                break;
+            }
+            headerDue = headerDue && body.empty();
+            answers.push_back({stream.substr(offset, HEADER_SIZE), output});
+            if (!keep) break;  // answered and closed
+        }
+        offset += size;
+    }
+    return answers;
+}
+
+// A record as a web server might send it, or one no web server would.
+std::string nextRecord(FuzzedDataProvider& data) {
+    static const uint8_t TYPES[] = {BeginRequest, Params, Stdin, Stdin, AbortRequest, EndRequest, Stdout, 11, 200};
+    uint8_t type = data.ConsumeBool() ? data.PickValueInArray(TYPES) : data.ConsumeIntegral<uint8_t>();
+    uint16_t requestId = data.ConsumeIntegralInRange<uint16_t>(0, 3);
+    std::string content;
+    switch (data.ConsumeIntegralInRange(0, 3)) {
+    case 0: content = data.ConsumeRandomLengthString(64); break;
+    case 1:  // a long one without spending input on it
+        content.assign(data.ConsumeIntegralInRange<size_t>(0, 65535), static_cast<char>(data.ConsumeIntegral<uint8_t>()));
+        break;
+    case 2: content = std::string("\0\1\1\0\0\0\0\0", 8).substr(0, data.ConsumeIntegralInRange(0, 8)); break;
+    default: content = pair(data.ConsumeRandomLengthString(16), data.ConsumeRandomLengthString(300)); break;
+    }
+    if (type == BeginRequest && data.ConsumeBool()) content = begin(requestId, data.ConsumeBool()).substr(HEADER_SIZE);
+    std::string bytes = record(type, requestId, content, data.ConsumeBool() ? data.ConsumeIntegral<uint8_t>() : 0);
+    bytes[0] = data.ConsumeProbability<float>() < 0.9f ? 1 : static_cast<char>(data.ConsumeIntegral<uint8_t>());
+    bytes[7] = data.ConsumeProbability<float>() < 0.9f ? 0 : static_cast<char>(data.ConsumeIntegral<uint8_t>());
+    if (data.ConsumeProbability<float>() < 0.05f) bytes.resize(data.ConsumeIntegralInRange<size_t>(0, bytes.size()));
+    return bytes;
+}
+
+class Echo : public Fcgi::RequestCallback {
+public:
+    // Written in pieces through output() so that long answers leave in several flushes.
+    void handleRequest(Request* request) override {
+        const std::string& body = request->postData;
+        for (size_t offset = 0; offset < body.size(); offset += 5000) request->output() << body.substr(offset, 5000);
+        request->end();
+    }
+};
+
+
+void checkAnswers(const std::string& received, const std::vector<Expected>& expected) {
+    std::vector<Record> records;
+    FUZZ_EXPECT(decode(received, records) == received.size(), "answer ends inside a record");
+    size_t answer = 0;
+    std::string output;
+    for (const Record& record : records) {
+        FUZZ_EXPECT(answer < expected.size(), "more answers than completed requests");
+        const std::string& echo = expected[answer].header;
+        FUZZ_EXPECT(record.version == static_cast<uint8_t>(echo[0]), "version not echoed");
+        FUZZ_EXPECT(record.requestId == (static_cast<uint8_t>(echo[2]) << 8 | static_cast<uint8_t>(echo[3])),
+               "request id not echoed");
+        FUZZ_EXPECT((record.content.size() + record.padding) % 8 == 0, "record not padded to 8 bytes");
+        if (record.type == Stdout) {
+            output += record.content;
+        } else if (record.type == EndRequest) {
+            FUZZ_EXPECT(record.content == std::string(8, '\0'), "end record body not zero");
+            FUZZ_EXPECT(output == expected[answer].output, "body not echoed intact");
+            output.clear();
+            ++answer;
+        } else {
+            FUZZ_EXPECT(record.type == Stderr, "unexpected record type in an answer");
+        }
+    }
+    FUZZ_EXPECT(answer == expected.size() && output.empty(), "a completed request was not answered");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    static EventPoll poll;
+    static Fcgi fcgi(0, poll);  // any free port: connections come from socket pairs here
+    static Echo echo;
+    static unsigned int nextId = 0;
+    fcgi.requestCallback = &echo;
+
+    FuzzedDataProvider data(bytes, size);
+    std::string stream;
+    while (data.remaining_bytes() > 0 && stream.size() < STREAM_LIMIT) stream += nextRecord(data);
+    if (stream.size() > STREAM_LIMIT) stream.resize(STREAM_LIMIT);
+
+    std::vector<Expected> expected = expectedAnswers(stream);
+    fuzzsupport::SocketPair pair;
+    auto* request = new Request(&fcgi, pair.inner, static_cast<int>(nextId++));
+    pair.releaseInner();  // the request closes it
+    std::string received;
+    for (size_t offset = 0; offset < stream.size() && request->fd >= 0;) {
+        size_t piece = std::min(stream.size() - offset, 1 + static_cast<size_t>(bytes[offset % size]) * 300);
+        if (!pair.send(std::string_view(stream).substr(offset, piece))) break;
+        offset += piece;
+        // The poll reports the socket as long as it holds unread bytes.
+        while (request->fd >= 0 && pair.unread() > 0) request->event(EventPoll::Callback::Readable);
+        received += pair.drain();
+    }
+    checkAnswers(received + pair.drain(), expected);
+
+    // The peer hangs up; the listener forgets the request at its next cleanup.
+    pair.closeOuter();
+    if (request->fd >= 0) request->event(EventPoll::Callback::Hangup);
+    fcgi.cleanup();
+    delete request;
+    return 0;
+}

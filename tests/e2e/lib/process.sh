@@ -1,0 +1,33 @@
+# Descriptor and memory counts of a running process, for the tests that check
+# that nothing is left behind. Sourced by a library that defines fail.
+fd_count() { ls "/proc/$1/fd" | wc -l; }
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+
+# The address sanitizer holds freed memory back for a while, so the resident
+# size says nothing there; its leak check at exit covers that build instead.
+sanitized() { ldd "$1" | grep -q libasan; }
+
+# The count once it stays the same for half a second: closed connections are
+# deleted only at the loop's next clean-up.
+settled_fd_count() {
+  local count previous=-1 same=0
+  while [ "$same" -lt 3 ]; do
+    count=$(fd_count "$1")
+    if [ "$count" = "$previous" ]; then same=$((same + 1)); else same=0; fi
+    previous=$count
+    sleep 0.2
+  done
+  echo "$count"
+}
+
+# Closed connections are deleted at the next clean-up of the loop, so give
+# freed descriptors a moment.
+expect_fds() {
+  local pid=$1 expected=$2
+  for _ in $(seq 50); do
+    [ "$(fd_count "$pid")" -eq "$expected" ] && return 0
+    sleep 0.1
+  done
+  ls -l "/proc/$pid/fd" >&2
+  fail "$(fd_count "$pid") descriptors open, expected $expected"
+}

@@ -57,7 +57,12 @@ start_service() {
 
 start_updater() {
   "$bin/updater" "$@" &
-  stack_pids+=($!)
+  local pid=$!
+  stack_pids+=($pid)
+  # It must have subscribed before a test's upload announces a file: wait for
+  # its broker socket, then give it a moment to send the subscription.
+  wait_until 200 sh -c "ls -l /proc/$pid/fd | grep -q socket" || fail "the updater did not connect"
+  sleep 0.2
 }
 
 # Prints every event the broker relays, one name a line, into the given file.

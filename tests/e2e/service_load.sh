@@ -1,5 +1,6 @@
-# The real service under a bounded load for SECONDS (10; LONG=1: 60): held
-# update requests that re-poll at once, straight and through nginx, all.cgi
+# The real service under a bounded load for 10 s (LONG=1: 60 s and 24 instead
+# of 16 held clients): held update requests that re-poll at once, straight
+# and through nginx, all.cgi
 # readers, and one change at a time from another process (store set, a
 # broker event) or through set.cgi. No change made while a request was held
 # may be lost for it, no answer may be malformed, and afterwards the service
@@ -8,7 +9,7 @@ set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
 source "$(dirname "$0")/lib/process.sh"
-seconds=$([ "${LONG:-}" = 1 ] && echo 60 || echo 10)
+if [ "${LONG:-}" = 1 ]; then seconds=60 held=12; else seconds=10 held=8; fi
 stack_start
 
 load() { "$bin/loadclient" --bin "$bin" "$@"; }
@@ -20,17 +21,16 @@ fds=$(settled_fd_count "$service_pid")
 rss=$(rss_kb "$service_pid")
 
 start_nginx
-# 16 held clients, two readers and the change's own request stay well below
+# Up to 24 held clients, two readers and the change's own request stay below
 # the service's 32 open requests, so none is refused.
-summary=$(load --seconds "$seconds" --updaters 8 --web-updaters 8 --web-port 8080 --readers 2) ||
+summary=$(load --seconds "$seconds" --updaters $held --web-updaters $held --web-port 8080 --readers 2) ||
   fail "load: $summary"
 echo "service_load ($seconds s): $summary"
 case $summary in rounds\ 0,*) fail "no change went through: $summary" ;; esac
 case $summary in *"refused 0,"*) ;; *) fail "requests were refused below the table's limit: $summary" ;; esac
 
 # nginx keeps idle connections to the service; they go with it.
-kill "$(cat "$nginx_dir/nginx.pid")"
-wait_until 100 bash -c "! kill -0 $(cat "$nginx_dir/nginx.pid")" || fail "nginx did not stop"
+stop_nginx
 expect_fds "$service_pid" "$fds"
 grown=$(($(rss_kb "$service_pid") - rss))
 sanitized "$bin/webservice" || [ "$grown" -lt 2048 ] || fail "memory grew by $grown kB under load"

@@ -80,6 +80,14 @@ start_nginx() {
   wait_until 100 port_open 8080 || fail "nginx is not listening"
 }
 
+# The pid is read once: nginx removes its pid file before its last workers go.
+stop_nginx() {
+  local pid
+  pid=$(cat "$nginx_dir/nginx.pid")
+  kill "$pid"
+  wait_until 100 bash -c "! kill -0 $pid" || fail "nginx did not stop"
+}
+
 # One app request straight over FastCGI: method, path after /zelapp/v1, and
 # further fcgi-client options. Prints the answer as the service sent it.
 app() {

@@ -9,15 +9,14 @@ start_nginx
 url=http://127.0.0.1:8080/zelapp/v1
 work=$SANDBOX_SCRATCH
 
-expect() { [ "$1" == "$2" ] || fail "$3: got '$1', expected '$2'"; }
 put() { curl -sS -X PUT --data-binary "@$2" "$url$1"; }
 
 # The folders do not exist yet.
-expect "$(app GET /lenstables/list | body)" "[]" "list of a missing folder"
+expect_eq "$(app GET /lenstables/list | body)" "[]" "list of a missing folder"
 
 # Round trip of arbitrary bytes through nginx.
 head -c 100000 /dev/urandom >"$work/lens1.tab"
-expect "$(put /lenstables/file/lens1.tab "$work/lens1.tab")" '{"result": "Success" }' "PUT"
+expect_eq "$(put /lenstables/file/lens1.tab "$work/lens1.tab")" '{"result": "Success" }' "PUT"
 cmp -s "$work/lens1.tab" /var/KPT/lens1.tab || fail "stored lens table differs"
 curl -sS -D "$work/headers" -o "$work/fetched" "$url/lenstables/file/lens1.tab"
 cmp -s "$work/lens1.tab" "$work/fetched" || fail "fetched lens table differs"
@@ -26,30 +25,30 @@ grep -qi '^Content-type: application/json' "$work/headers" || fail "GET without 
 # A replacement replaces the whole content; an empty body stores an empty file.
 printf 'short' >"$work/short"
 put /lenstables/file/lens1.tab "$work/short" >/dev/null
-expect "$(curl -sS "$url/lenstables/file/lens1.tab")" short "replaced content"
+expect_eq "$(curl -sS "$url/lenstables/file/lens1.tab")" short "replaced content"
 : >"$work/empty"
-expect "$(put /setups/file/empty.stp "$work/empty")" '{"result": "Success" }' "PUT of an empty body"
-expect "$(app GET /setups/file/empty.stp | body | wc -c)" 0 "GET of an empty file"
+expect_eq "$(put /setups/file/empty.stp "$work/empty")" '{"result": "Success" }' "PUT of an empty body"
+expect_eq "$(app GET /setups/file/empty.stp | body | wc -c)" 0 "GET of an empty file"
 
 # A name with a quote is listed as valid JSON; folders and temporary files are not listed.
 printf 'r' >"$work/ring"
 put '/focusrings/file/a%22b%5Cc.for' "$work/ring" >/dev/null
 mkdir /var/FOR/subfolder
-expect "$(app GET /focusrings/list | body)" $'[\r\n"a\\"b\\\\c.for"\r\n]' "list with an escaped name"
+expect_eq "$(app GET /focusrings/list | body)" $'[\r\n"a\\"b\\\\c.for"\r\n]' "list with an escaped name"
 
 # Missing files, DELETE, methods other than the three.
-expect "$(app GET /setups/file/missing.stp | body)" '{"result": "No such file" }' "GET of a missing file"
-expect "$(app DELETE /setups/file/missing.stp | body)" '{"result": "No such file" }' "DELETE of a missing file"
-expect "$(curl -sS -X DELETE "$url/setups/file/empty.stp")" '{"result": "Success" }' "DELETE"
-expect "$(app GET /setups/file/empty.stp | body)" '{"result": "No such file" }' "GET after DELETE"
-expect "$(app DELETE /lenstables/file | body)" '{"result": "No such file" }' "DELETE of the folder itself"
-expect "$(app POST /lenstables/file/x.tab --body "$work/short" | body)" '{"result": "Unknown request" }' "POST"
+expect_eq "$(app GET /setups/file/missing.stp | body)" '{"result": "No such file" }' "GET of a missing file"
+expect_eq "$(app DELETE /setups/file/missing.stp | body)" '{"result": "No such file" }' "DELETE of a missing file"
+expect_eq "$(curl -sS -X DELETE "$url/setups/file/empty.stp")" '{"result": "Success" }' "DELETE"
+expect_eq "$(app GET /setups/file/empty.stp | body)" '{"result": "No such file" }' "GET after DELETE"
+expect_eq "$(app DELETE /lenstables/file | body)" '{"result": "No such file" }' "DELETE of the folder itself"
+expect_eq "$(app POST /lenstables/file/x.tab --body "$work/short" | body)" '{"result": "Unknown request" }' "POST"
 [ ! -e /var/KPT/x.tab ] || fail "POST wrote a file"
-expect "$(app GET /setups | body)" '{"result": "Unknown request" }' "/setups alone"
+expect_eq "$(app GET /setups | body)" '{"result": "Unknown request" }' "/setups alone"
 
 # A file that cannot be replaced keeps its old content.
 mkdir /var/KPT/taken.tab
-expect "$(put /lenstables/file/taken.tab "$work/short")" '{"result": "Write error" }' "PUT over a folder"
+expect_eq "$(put /lenstables/file/taken.tab "$work/short")" '{"result": "Write error" }' "PUT over a folder"
 [ -d /var/KPT/taken.tab ] || fail "the folder was replaced"
 
 # Traversal: canaries outside the folders must stay as they are, and nothing
@@ -61,9 +60,9 @@ before=$(snapshot)
 # Straight over FastCGI a name arrives exactly as written: all of these are
 # refused as unreachable files.
 for name in ../canary ../../update/canary . .. '' /canary //update/canary sub/../x.tab ../KPT/x.tab; do
-  expect "$(app GET "/lenstables/file/$name" | body)" '{"result": "No such file" }' "GET of '$name'"
-  expect "$(app PUT "/lenstables/file/$name" --body "$work/short" | body)" $'{"result": "Open error" }\r' "PUT of '$name'"
-  expect "$(app DELETE "/setups/file/$name" | body)" '{"result": "No such file" }' "DELETE of '$name'"
+  expect_eq "$(app GET "/lenstables/file/$name" | body)" '{"result": "No such file" }' "GET of '$name'"
+  expect_eq "$(app PUT "/lenstables/file/$name" --body "$work/short" | body)" $'{"result": "Open error" }\r' "PUT of '$name'"
+  expect_eq "$(app DELETE "/setups/file/$name" | body)" '{"result": "No such file" }' "DELETE of '$name'"
 done
 # nginx decodes and merges the path itself before it passes it on; whatever
 # arrives must stay inside the folders.
@@ -74,6 +73,6 @@ for name in ../canary ..%2Fcanary %2e%2e/canary %2e%2e%2fcanary %2E%2E%2F%2E%2E%
   done
 done
 after=$(snapshot)
-expect "$after" "$before" "files outside the folders"
+expect_eq "$after" "$before" "files outside the folders"
 [ "$(cat /var/canary /update/canary)" = $'canary\ncanary' ] || fail "a canary changed"
 echo PASS

@@ -67,20 +67,15 @@ printf 'other' >"$work/other"
 mandatory="{\"result\": \"'deviceid' and 'file' are mandatory, but at least one is missing.\" }"
 device_serial="{\"result\": \"'deviceid' has to be in the form DEVICE-SERIAL.\" }"
 expect_eq "$(upload LENS "$work/other")" "$device_serial" "deviceid without a dash"
-expect_eq "$(upload LENS-abc "$work/other")" "$device_serial" "serial without digits"
 expect_eq "$(curl -sS -F deviceid=LENS-77 "$url/device/update")" "$mandatory" "no file part"
 expect_eq "$(curl -sS -F "file=@$work/other" "$url/device/update")" "$mandatory" "no deviceid part"
 expect_eq "$(curl -sS --data-binary "@$work/other" "$url/device/update")" '{"result": "Invalid content type" }' "not a form"
 cmp -s "$work/client.before" /update/client.cmf || fail "a refused upload replaced client.cmf"
 expect_eq "$(new_events)" "" "events of refused uploads"
 
-# Over FastCGI: no boundary, an empty one, and a body cut off mid-part.
+# Over FastCGI a body cut off mid-part (the content types refused are in formdata_test.cpp).
 form=$work/form
 printf -- '--abc\r\nContent-Disposition: form-data; name="deviceid"\r\n\r\nLENS-77\r\n--abc\r\nContent-Disposition: form-data; name="file"; filename="x"\r\n\r\npart of the fi' >"$form"
-for type in 'multipart/form-data' 'multipart/form-data; boundary=' 'multipart/form-data; boundary=""'; do
-  expect_eq "$(app POST /device/update --param "CONTENT_TYPE=$type" --body "$form" | body)" \
-    '{"result": "Invalid content type" }' "content type '$type'"
-done
 expect_eq "$(app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=abc' --body "$form" | body)" \
   "$mandatory" "body cut off mid-part"
 cmp -s "$work/client.before" /update/client.cmf || fail "a cut-off upload replaced client.cmf"

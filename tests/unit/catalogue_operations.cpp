@@ -29,18 +29,23 @@ TEST(CatalogueIndex, AreasAreFoundByTheirExactName) {
     EXPECT_EQ(raisedReason([] { Introspection::getMemIndex(""); }), "Unknown memory \"\"");
 }
 
-TEST(CatalogueIndex, StringsAndListsAreArraysButSingleStructuresAndBuffersAreNot) {
-    EXPECT_TRUE(Introspection::isArray(4, 0));    // ModemVersionString
-    EXPECT_TRUE(Introspection::isArray(3, 78));   // CamClipList0
-    EXPECT_FALSE(Introspection::isArray(8, 0));   // FocusMotor
-    EXPECT_FALSE(Introspection::isArray(2, 3));   // DmdTypeFlags
-    EXPECT_FALSE(Introspection::isArray(1, 22));  // JoystickX
-    EXPECT_STREQ(Introspection::getVarArrayLen(3, 78), "500");
-    EXPECT_EQ(Introspection::getVarBaseType(3, 78), TypeStruct);
-    EXPECT_STREQ(Introspection::getVarType(3, 78), "CamClipListItemStruct");
-}
+TEST(CatalogueIndex, StringsAndListsAreArraysAndSizesCoverWholeLists) {
+    struct Case {
+        unsigned int mem, var;  // variable
+        bool array;
+        unsigned int size;
+    } cases[] = {{4, 0, true, 50},  // ModemVersionString
+                 {3, 78, true, 64000},  // CamClipList0: 500 clips of 128 bytes
+                 {8, 0, false, 88},  // FocusMotor
+                 {2, 3, false, 1},  // DmdTypeFlags
+                 {0, 3, false, 1},  // RadioBoost
+                 {1, 0, false, 4}};  // PowerState
+    for (Case const& c : cases) {
+        EXPECT_EQ(Introspection::isArray(c.mem, c.var), c.array) << Introspection::getVarName(c.mem, c.var);
+        EXPECT_EQ(Introspection::getVarSize(c.mem, c.var), c.size) << Introspection::getVarName(c.mem, c.var);
+    }
 
-TEST(CatalogueIndex, IsArrayReadsTheLengthLikeStoiInAutomaticBase) {
+    // The length is read like stoi in automatic base.
     VariableInfo& info = Introspection::variable(4, 0);
     VariableInfo saved = info;
     info.arrayLength = "0x10";
@@ -52,15 +57,6 @@ TEST(CatalogueIndex, IsArrayReadsTheLengthLikeStoiInAutomaticBase) {
     info.arrayLength = nullptr;
     EXPECT_THROW(Introspection::isArray(4, 0), std::invalid_argument);
     info = saved;
-}
-
-TEST(CatalogueIndex, SizesCoverWholeListsAndFields) {
-    EXPECT_EQ(Introspection::getVarSize(3, 78), 64000u);  // 500 clips of 128 bytes
-    EXPECT_EQ(Introspection::getVarSize(8, 0), 88u);      // one Motor
-    EXPECT_EQ(Introspection::getVarSize(4, 0), 50u);      // ModemVersionString
-    EXPECT_EQ(Introspection::getVarSize(2, 3), 1u);       // DmdTypeFlags
-    EXPECT_EQ(Introspection::getVarSize(0, 3), 1u);       // RadioBoost
-    EXPECT_EQ(Introspection::getVarSize(1, 0), 4u);       // PowerState
 }
 
 }  // namespace

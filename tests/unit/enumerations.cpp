@@ -13,30 +13,18 @@
 
 namespace {
 
-TEST(EnumCatalogue, IndicesAndNamesAreChecked) {
-    EXPECT_EQ(IntrospectionEnum::getEnumCount(), 69u);
-    EXPECT_EQ(IntrospectionEnum::getEnumIndex("MotorStatus"), 1u);
+// Names and entries are checked against the reference tables in catalogue_content.cpp.
+TEST(EnumCatalogue, LookupsRefuseWhatIsNotThere) {
     EXPECT_EQ(IntrospectionEnum::getEnumIndex("PreviousPage"), 68u);
-    EXPECT_STREQ(IntrospectionEnum::getEnumName(68), "PreviousPage");
-    EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(6), 76u);
-    EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(1, 5), "NotDriven");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumName(69); }), "Index exceeds limit");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumEntryCount(69); }), "Index exceeds limit");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumEntryName(1, 6); }), "Index exceeds limit");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumEntryName(69, 0); }), "Index exceeds limit");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumIndex("motorstatus"); }), "Unknown enum \"motorstatus\"");
     EXPECT_EQ(raisedReason([] { IntrospectionEnum::getEnumIndex(nullptr); }), "Unknown enum \"\"");
-}
-
-TEST(EnumDescription, ListsEveryEntryAfterTheValue) {
-    EXPECT_EQ(IntrospectionEnum::printEnum("Present", "MotorStatus"),
-              "{ \"value\": \"Present\", \"type\": \"MotorStatus\", \"textid\": [ "
-              "\"Unknown\",\"Present\",\"Absent\",\"Unavailable\",\"NewConnected\",\"NotDriven\"]}");
+    EXPECT_EQ(raisedReason([] { IntrospectionEnum::printEnum("x", "Nope"); }), "Unknown enum \"Nope\"");
     EXPECT_EQ(IntrospectionEnum::printEnum("Default", "SymbolTypes"),
               "{ \"value\": \"Default\", \"type\": \"SymbolTypes\", \"textid\": [ \"Default\"]}");
-    EXPECT_EQ(IntrospectionEnum::printEnum("INVALID_VALUE: 9", "VibrationType"),
-              "{ \"value\": \"INVALID_VALUE: 9\", \"type\": \"VibrationType\", \"textid\": [ \"Short\",\"Long\"]}");
-    EXPECT_EQ(raisedReason([] { IntrospectionEnum::printEnum("x", "Nope"); }), "Unknown enum \"Nope\"");
 }
 
 TEST(EnumGetter, NamesStoredValuesAndShowsOthersByNumber) {
@@ -53,7 +41,6 @@ TEST(EnumGetter, NamesStoredValuesAndShowsOthersByNumber) {
     EXPECT_EQ(getUpdateStateIntrospection(&stored, 0), "InProgress");
 }
 
-// The enumeration setters against mapped areas and a connected broker endpoint.
 class EnumSetter : public StoreTest {
 protected:
     BrokerStub broker;
@@ -62,25 +49,18 @@ protected:
     int32_t& powerState = *reinterpret_cast<int32_t*>(payload);
 };
 
-TEST_F(EnumSetter, WritesTheEntryIndexAndPostsOnlyOnChange) {
+TEST_F(EnumSetter, WritesOnlyAnExactEntryNameAndPostsOnlyOnChange) {
     powerState = 1;
     Notify event = Introspection::getVarEvent(dynamic, 0);
     EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, "SmartBattery"), "");
+    for (char const* text : {"smartbattery", "1", "", "Usb "})
+        EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, text),
+                  std::string(text) + " is not part of enum PowerState");
+    EXPECT_EQ(powerState, 1);
     EXPECT_TRUE(broker.takePosted().empty());
     EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, "Usb"), "");
     EXPECT_EQ(powerState, 5);
     EXPECT_EQ(broker.takePosted(), (std::vector<Notify>{{193, 0, 0}}));
-}
-
-TEST_F(EnumSetter, RefusesAnythingButAnExactEntryName) {
-    powerState = 2;
-    Notify event = Introspection::getVarEvent(dynamic, 0);
-    for (char const* text : {"smartbattery", "1", "", "Usb "}) {
-        EXPECT_EQ(setPowerStateIntrospection(payload, dynamic, 0, event, text),
-                  std::string(text) + " is not part of enum PowerState");
-    }
-    EXPECT_EQ(powerState, 2);
-    EXPECT_TRUE(broker.takePosted().empty());
 }
 
 TEST_F(EnumSetter, ModemTypeIsWrittenAsItsOwnType) {

@@ -9,31 +9,13 @@
 using namespace brokertest;
 
 namespace {
-// What the connection asks of the system while a test records it.
-bool recording = false;
-std::vector<std::string> recordedWrites;
-int recordedSemaphoreOpens = 0;
-
-struct Recording {
-    Recording() {
-        recordedWrites.clear();
-        recordedSemaphoreOpens = 0;
-        recording = true;
-    }
-    ~Recording() { recording = false; }
-};
+// Counts the connection's attempts to open the readiness gate while set.
+int* semaphoreOpens = nullptr;
 }  // namespace
-
-// Pass-throughs that count, so the tests can see single writes and open attempts.
-extern "C" ssize_t write(int fd, const void* data, size_t size) {
-    static auto real = reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
-    if (recording) recordedWrites.emplace_back(static_cast<const char*>(data), size);
-    return real(fd, data, size);
-}
 
 extern "C" sem_t* sem_open(const char* name, int flags, ...) {
     static auto real = reinterpret_cast<sem_t* (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "sem_open"));
-    if (recording) ++recordedSemaphoreOpens;
+    if (semaphoreOpens) ++*semaphoreOpens;
     if ((flags & O_CREAT) == 0) return real(name, flags);
     va_list arguments;
     va_start(arguments, flags);
@@ -103,6 +85,16 @@ struct SocketPair {
     void send(std::string const& bytes) { ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), ssize_t(bytes.size())); }
     int fds[2];
 };
+
+// A connection to the stand-in, accepted there.
+class ServerConnectionWire : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_GE(broker.acceptClient(), 0); }
+
+    StandInBroker broker;
+    EventPoll poll;
+    ServerConnection connection{poll};
+};
 }  // namespace
 
 TEST(EventRecords, ReadEventsTakesWholeRecordsAndDropsATrailingPart) {
@@ -151,43 +143,26 @@ TEST(EventRecords, NamesComeFromTheTableAndNeverFromBeyondIt) {
     EXPECT_STREQ(eventName({0xffffffff, 0, 0}), "Unknown");
 }
 
-TEST(ServerConnectionWire, PostsAndSubscribesWithExactBytesInSingleWrites) {
-    StandInBroker broker;
-    EventPoll poll;
-    ServerConnection connection(poll);
-    ASSERT_GE(broker.acceptClient(), 0);
+TEST_F(ServerConnectionWire, PostsAndSubscribesWithExactBytes) {
     gServerConnection = &connection;
     postEvent({918, 0, 0});
     gServerConnection = nullptr;
     const unsigned char expected[12] = {0x96, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(broker.readBytes(12), std::string(reinterpret_cast<const char*>(expected), 12));
 
-    {
-        Recording recording;
-        connection.subscribe({42, 1, 3});
-        connection.subscribeAll();
-    }
-    std::vector<std::string> expectedWrites = {bytesOf({{1, 0, 0}, {42, 1, 3}}), bytesOf({{3, 0, 0}})};
-    EXPECT_EQ(recordedWrites, expectedWrites);
-    EXPECT_EQ(broker.readBytes(36), expectedWrites[0] + expectedWrites[1]);
+    connection.subscribe({42, 1, 3});
+    connection.subscribeAll();
+    EXPECT_EQ(broker.readBytes(36), bytesOf({{1, 0, 0}, {42, 1, 3}, {3, 0, 0}}));
 }
 
-TEST(ServerConnectionWire, EventsWithoutAHandlerAreLoggedByName) {
-    StandInBroker broker;
-    EventPoll poll;
-    ServerConnection connection(poll);
-    ASSERT_GE(broker.acceptClient(), 0);
+TEST_F(ServerConnectionWire, EventsWithoutAHandlerAreLoggedByName) {
     std::string garbage = bytesOf({{918, 0, 0}, {50000, 7, 9}}) + "partial";
     ASSERT_EQ(::write(broker.peer, garbage.data(), garbage.size()), ssize_t(garbage.size()));
     ASSERT_TRUE(pumpUntil(poll, [] { return kmsg::all().find("Unhandled event: Unknown") != std::string::npos; }));
     EXPECT_NE(kmsg::all().find("Unhandled event: VarAppServiceLogLevelChanged"), std::string::npos);
 }
 
-TEST(ServerConnectionWire, CloseEndsOurStreamAndLaterPostsRaise) {
-    StandInBroker broker;
-    EventPoll poll;
-    ServerConnection connection(poll);
-    ASSERT_GE(broker.acceptClient(), 0);
+TEST_F(ServerConnectionWire, CloseEndsOurStreamAndLaterPostsRaise) {
     connection.close();
     EXPECT_FALSE(connection.isConnected());
     char byte;
@@ -199,21 +174,22 @@ TEST(ServerConnectionWire, CloseEndsOurStreamAndLaterPostsRaise) {
 TEST(ServerConnectionGate, AnOpenGateLetsTheClientInAtOnceAndStaysOpen) {
     BrokerProcess process;
     EventPoll poll;
-    std::optional<ServerConnection> connection;
-    {
-        Recording recording;
-        connection.emplace(poll);
-    }
-    EXPECT_EQ(recordedSemaphoreOpens, 1);
+    int opens = 0;
+    semaphoreOpens = &opens;
+    ServerConnection connection(poll);
+    semaphoreOpens = nullptr;
+    EXPECT_EQ(opens, 1);
     EXPECT_NE(kmsg::all().find("Connected after 0 attempts"), std::string::npos) << kmsg::all();
     EXPECT_EQ(gateCount(), 1);
 }
 
 TEST(ServerConnectionGate, AMissingGateIsTriedTwentyTimesThenRaised) {
     EventPoll poll;
-    Recording recording;
+    int opens = 0;
+    semaphoreOpens = &opens;
     EXPECT_TRUE(raisedText([&] { ServerConnection connection(poll); }).ends_with(" sem_open: No such file or directory"));
-    EXPECT_EQ(recordedSemaphoreOpens, 20);
+    semaphoreOpens = nullptr;
+    EXPECT_EQ(opens, 20);
     EXPECT_EQ(kmsg::all().find("Connected after"), std::string::npos);
 }
 

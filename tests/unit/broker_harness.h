@@ -12,11 +12,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <poll.h>
 #include <semaphore.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>

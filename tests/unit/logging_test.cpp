@@ -1,17 +1,11 @@
 // The kernel log as HTML: colour sequences to spans, the dmesg child and its
-// pipe, the answers to log requests, and the cap on the kept text.
-#include "apps/web/service/fcgi.h"
+// pipe, the answers to log requests, and the cap on the kept text. Requests
+// over FastCGI are covered by the service_diagnostics end-to-end script.
 #include "apps/web/service/logging.h"
-#include "apps/web/service/request.h"
 #include "support/fakedmesg.h"
 #include "support/kmsg.h"
-#include "tools/fcgi-client/connection.h"
-#include "tools/fcgi-client/records.h"
 
-#include <climits>
-#include <csignal>
 #include <fstream>
-#include <future>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -166,21 +160,6 @@ TEST_F(LoggingTest, CapDropsOldestWholeLinesAndKeepsOffsetsAbsolute) {
     EXPECT_EQ(answer(logging, "offset=7990"), std::string(10, 'x'));
 }
 
-TEST_F(LoggingTest, LargeLogAnswersTheTailOfAnOffsetNearTheEnd) {
-    Logging logging(poll);
-    logging.init();
-    std::string block;
-    for (int line = 0; line < 1024; ++line) block += std::string(63, static_cast<char>('a' + line % 26)) + "\n";
-    const size_t total = 64 * 1024 * 1024;
-    for (size_t sent = 0; sent < total; sent += block.size()) dmesg.emit(poll, block);
-    ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() >= total; }, 120000));
-
-    EXPECT_EQ(logging.length(), total);
-    EXPECT_LE(logging.keptText().size(), Logging::DEFAULT_CAPACITY);
-    EXPECT_EQ(answer(logging, "offset=" + std::to_string(total - 128)), block.substr(block.size() - 128));
-    EXPECT_EQ(answer(logging, "offset=" + std::to_string(total)), "<held>");
-}
-
 TEST_F(LoggingTest, ChildInItsOwnGroupIsStoppedWithEverythingItStarted) {
     pid_t sleeper;
     {
@@ -215,80 +194,6 @@ TEST_F(LoggingTest, HangUpIsReportedOnceAndStopsWatchingThePipe) {
     for (int pass = 0; pass < 5; ++pass) EXPECT_EQ(poll.wait(20, true), EventPoll::Timeout);
     EXPECT_EQ(cursor.count("Warn        "), 1u);
     EXPECT_EQ(cursor.count("dmesg exited, no more log output for web gui."), 1u);
-}
-
-using fcgiwire::Answer;
-
-constexpr int PORT = 9000;
-
-// Log requests through a real listener: the client runs in a thread while this
-// thread drives the poll and feeds held requests as the periodic step does.
-class LogRequests : public LoggingTest, public Fcgi::RequestCallback {
-protected:
-    void SetUp() override {
-        fcgi.requestCallback = this;
-        logging.init();
-    }
-    void handleRequest(Request* request) override {
-        logging.answer(*request);
-        marked.push_back(request->userData.has_value());
-    }
-
-    std::future<Answer> ask(const std::string& query, bool keep = false) {
-        std::string params = fcgiwire::pair("SCRIPT_NAME", "/api/v1/log.cgi") + fcgiwire::pair("QUERY_STRING", query);
-        std::string bytes = fcgiwire::begin(1, keep) + fcgiwire::stream(fcgiwire::Params, 1, params) +
-                            fcgiwire::stream(fcgiwire::Stdin, 1, "");
-        return std::async(std::launch::async, [bytes] {
-            fcgiwire::Connection connection("127.0.0.1", PORT, 5000);
-            connection.send(bytes);
-            return connection.receive();
-        });
-    }
-    bool periodic() {
-        fcgi.cleanup();
-        logging.feedHeld(fcgi.requests);
-        fcgi.cleanup();
-        return true;
-    }
-    Answer serveUntilAnswered(std::future<Answer>& answer) {
-        pumpUntil(poll, [&] { return periodic() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return answer.get();
-    }
-    size_t held() {
-        size_t count = 0;
-        for (const auto& [id, request] : fcgi.requests) count += request->userData.has_value();
-        return count;
-    }
-
-    const std::string HEADER = "Content-type: text/html\r\n\r\n";
-    // Whether each request still carried the log mark after its route ran.
-    std::vector<bool> marked;
-    Fcgi fcgi{PORT, poll};
-    Logging logging{poll};
-};
-
-TEST_F(LogRequests, AnswerIsHeaderLengthLineAndText) {
-    std::string text(499, 't');
-    text += '\n';
-    feed(logging, text, 500);
-    auto tail = ask("offset=200");
-    EXPECT_EQ(serveUntilAnswered(tail).output, HEADER + "500\r\n" + text.substr(200));
-    auto bad = ask("offset=abc", true);
-    EXPECT_EQ(serveUntilAnswered(bad).output, HEADER + "500\r\n" + text);
-    // An answered request is never fed again, not even on a kept connection.
-    EXPECT_EQ(marked, std::vector<bool>(2, false));
-}
-
-TEST_F(LogRequests, HeldRequestIsAnsweredWhenTextArrives) {
-    feed(logging, std::string(500, 'a'), 500);
-    auto answer = ask("offset=500");
-    ASSERT_TRUE(pumpUntil(poll, [&] { return periodic() && held() == 1; }));
-    EXPECT_EQ(marked, std::vector<bool>{true});
-    for (int pass = 0; pass < 10; ++pass) periodic(), poll.wait(10, true);
-    EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "answered without new text";
-
-    feed(logging, std::string(119, 'b') + "\n", 620);
-    EXPECT_EQ(serveUntilAnswered(answer).output, HEADER + "500\r\n" + std::string(119, 'b') + "\n");
 }
 
 }  // namespace

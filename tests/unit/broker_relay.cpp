@@ -28,7 +28,11 @@ public:
                   accepted = client.sendBytes(bytes + done, std::min(piece, total - done));
               ended = true;
           }) {}
-    ~BackgroundSender() { finish(); }
+    // Shutting the socket down frees a sender still blocked when a test fails.
+    ~BackgroundSender() {
+        shutdown(client.fd, SHUT_RDWR);
+        finish();
+    }
 
     // True when the broker took everything.
     bool finish() {
@@ -110,6 +114,27 @@ TEST_F(BrokerRelay, AFloodOfRandomBytesLeavesTheBrokerServing) {
     Subscriber newcomer(poll);
     newcomer.subscribeAll(poll, {901, 0, 0});
     ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({901, 0, 0}); }));
+}
+
+// One stuck client paused reading; another stuck one, too far behind to
+// let reading resume but not far enough to pause it alone, must go as well.
+TEST_F(BrokerRelay, EveryStuckClientThatHoldsThePauseIsDropped) {
+    RawClient lagging, paused;
+    ASSERT_TRUE(lagging.send({{1, 0, 0}, {777, 0, 0}}));
+    ASSERT_TRUE(paused.send({{1, 0, 0}, {778, 0, 0}}));
+    RawClient sender;
+    constexpr uint32_t LAGGING_RECORDS = 75000;  // 900 KB: a backlog under the pause level
+    ASSERT_TRUE(sender.send(numbered(777, LAGGING_RECORDS)));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return received.size() >= LAGGING_RECORDS; }));
+    received.clear();
+
+    BackgroundSender flood(numbered(778, 125000));  // 1.5 MB: reading pauses
+    ASSERT_TRUE(pumpUntil(poll, [&] { return flood.hasEnded(); }));
+    EXPECT_TRUE(flood.finish());
+    ASSERT_TRUE(sender.send({{901, 0, 0}}));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return receiver.collector.has({901, 0, 0}); }));
+    EXPECT_TRUE(lagging.closedByBroker());
+    EXPECT_TRUE(paused.closedByBroker());
 }
 
 TEST_F(BrokerRelay, AClientThatVanishesDoesNotDisturbTheOthers) {

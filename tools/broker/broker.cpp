@@ -67,8 +67,11 @@ void Broker::relay(int from, Notify const* events, size_t count) {
 void Broker::periodic() {
     auto now = BrokerClient::Clock::now();
     if (inputPaused) {
+        // Any stuck client above the resume level holds the pause, not just
+        // the one that began it: otherwise a smaller stuck backlog would keep
+        // reading paused for ever once the larger one is gone.
         for (auto& client : clients)
-            if (client->pending() > PAUSE_BACKLOG && client->stuckSince(now - STUCK_LIMIT))
+            if (client->pending() > RESUME_BACKLOG && client->stuckSince(now - STUCK_LIMIT))
                 client->leave("dropped: stuck");
         if (largestBacklog() <= RESUME_BACKLOG) setInputPaused(false);
     }

@@ -25,7 +25,7 @@ cmp -s "$work/body" "$work/echoed" || fail "10 MB body not echoed intact"
 
 # Many requests over the kept upstream connections leave nothing behind.
 curl -sS -o /dev/null "$url/api/v1/all.cgi"
-fds=$(fd_count "$echo_pid")
+fds=$(settled_fd_count "$echo_pid")
 urls=()
 for i in $(seq 500); do urls+=(-o /dev/null "$url/api/v1/all.cgi?$i"); done
 codes=$(curl -sS -w '%{http_code}\n' "${urls[@]}" | sort | uniq -c | awk '{print $1" "$2}')

@@ -5,32 +5,16 @@ source "$(dirname "$0")/lib/fcgi.bash"
 start_echo
 client() { "$bin/fcgi-client" "$@"; }
 
-# Hex of a begin record (request 1, no keep) and of the record closing a stream.
-begin="01 01 00 01 00 08 00 00  00 01 00 00 00 00 00 00"
-end_params="01 04 00 01 00 00 00 00"
-end_stdin="01 05 00 01 00 00 00 00"
-
-cat >"$work/unknown.hex" <<HEX
-$begin
-01 0b 00 01 00 03 05 00  61 62 63 00 00 00 00 00   # type 11, padded
-$end_params
-$end_stdin
-HEX
-cat >"$work/overflow.hex" <<HEX
-$begin
-01 04 00 01 00 0b 00 00  ff ff ff ff ff ff ff ff 41 42 43   # two 31-bit lengths
-$end_params
-$end_stdin
-HEX
+# Hex of a begin record (request 1, no keep) and of a params record that
+# announces 256 bytes but sends 4. Unknown record types and overflowing
+# lengths are covered by fcgi_test.cpp.
 cat >"$work/truncated.hex" <<HEX
-$begin
-01 04 00 01 01 00 00 00  0b 02 53 43   # announces 256 bytes, sends 4
+01 01 00 01 00 08 00 00  00 01 00 00 00 00 00 00
+01 04 00 01 01 00 00 00  0b 02 53 43
 HEX
 head -c 10000000 /dev/urandom >"$work/body"
 
 round() {
-  client --hex "$work/unknown.hex" --records >"$work/out" || fail "unknown type: no answer"
-  client --hex "$work/overflow.hex" | grep -q '"data"' || fail "overflowing params: no answer"
   client --hex "$work/truncated.hex" --timeout 1 >/dev/null || true
   client --hex "$work/truncated.hex" --half-close >/dev/null || true
   client --hex "$work/truncated.hex" --no-wait
@@ -41,11 +25,11 @@ round() {
 }
 
 round
-fds=$(fd_count "$echo_pid")
-rss=$(rss_kb "$echo_pid")
+fds=$(fd_count "$service_pid")
+rss=$(rss_kb "$service_pid")
 for _ in 1 2 3; do round; done
-expect_fds "$echo_pid" "$fds"
-grown=$(($(rss_kb "$echo_pid") - rss))
+expect_fds "$service_pid" "$fds"
+grown=$(($(rss_kb "$service_pid") - rss))
 sanitized "$bin/fcgi-echo" || [ "$grown" -lt 4096 ] || fail "memory grew by $grown kB over three rounds"
 expect_alive
 expect_eq "$(client --param SCRIPT_NAME=/x | wc -c)" 1058 "answer after the bad input"

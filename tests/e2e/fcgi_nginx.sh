@@ -3,8 +3,8 @@
 build=$1
 source "$(dirname "$0")/lib/fcgi.bash"
 start_echo
-idle_fds=$(fd_count "$echo_pid")
-start_nginx 8080
+idle_fds=$(fd_count "$service_pid")
+start_nginx
 url=http://127.0.0.1:8080
 
 curl -sS -D "$work/headers" -o "$work/answer" "$url/api/v1/all.cgi"
@@ -25,16 +25,15 @@ cmp -s "$work/body" "$work/echoed" || fail "10 MB body not echoed intact"
 
 # Many requests over the kept upstream connections leave nothing behind.
 curl -sS -o /dev/null "$url/api/v1/all.cgi"
-fds=$(settled_fd_count "$echo_pid")
+fds=$(settled_fd_count "$service_pid")
 urls=()
 for i in $(seq 500); do urls+=(-o /dev/null "$url/api/v1/all.cgi?$i"); done
 codes=$(curl -sS -w '%{http_code}\n' "${urls[@]}" | sort | uniq -c | awk '{print $1" "$2}')
 expect_eq "$codes" "500 200" "status codes of 500 requests"
-expect_fds "$echo_pid" "$fds"
+expect_fds "$service_pid" "$fds"
 
 # nginx going away closes the kept connections; the server frees them.
-kill "$(cat "$work/nginx/nginx.pid")"
-rm -f "$work/nginx/nginx.pid"
-expect_fds "$echo_pid" "$idle_fds"
+stop_nginx
+expect_fds "$service_pid" "$idle_fds"
 expect_alive
 echo PASS

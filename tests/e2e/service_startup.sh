@@ -1,5 +1,6 @@
 # Without the broker the service gives up after its 20 attempts, before it
-# opens port 9000; with it, SIGTERM while idle ends it with status 0.
+# opens port 9000. (SIGTERM ending it with status 0 is checked by the
+# service_* scripts, its log record by eventpoll_test.cpp.)
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
@@ -12,10 +13,4 @@ timeout 20 "$bin/webservice" 2>/dev/null || status=$?
 port_open 9000 && fail "port 9000 was opened without the broker"
 grep -q 'sem_open: No such file or directory' /dev/kmsg || fail "sem_open error not logged"
 grep -q 'Connected after' /dev/kmsg && fail "connected without a broker"
-"$bin/store" remove >/dev/null
-stack_start
-sleep 0.3
-kill -TERM "$service_pid"
-wait "$service_pid" || fail "SIGTERM while idle did not give status 0"
-grep -q 'SIG 15: Terminated' /dev/kmsg || fail "termination not logged"
 echo "service_startup: all checks passed"

@@ -26,48 +26,6 @@ extern "C" sem_t* sem_open(const char* name, int flags, ...) {
 }
 
 namespace {
-std::string bytesOf(std::vector<Notify> const& records) {
-    return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(Notify));
-}
-
-// The broker's endpoints held by the test itself, to see the raw bytes.
-class StandInBroker {
-public:
-    StandInBroker() : listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address = brokerAddress();
-        EXPECT_EQ(bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(listenFd, 4), 0);
-        gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
-    }
-    ~StandInBroker() {
-        if (peer >= 0) close(peer);
-        close(listenFd);
-        unlink(ServerConnection::SOCKET_PATH);
-        sem_close(gate);
-        sem_unlink(ServerConnection::READY_SEMAPHORE);
-    }
-
-    int acceptClient() { return peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); }
-
-    std::string readBytes(size_t size) {
-        std::string bytes(size, '\0');
-        size_t got = 0;
-        while (got < size) {
-            ssize_t n = read(peer, bytes.data() + got, size - got);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
-
-    int peer = -1;
-
-private:
-    int listenFd;
-    sem_t* gate;
-};
-
 int gateCount() {
     sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, 0);
     int count = -1;

@@ -3,6 +3,7 @@
 // that bypass ServerConnection, and a handler that collects what arrives.
 #include "apps/common/event/serverconnection.h"
 #include "support/kmsg.h"
+#include "support/pump.h"
 #include "support/raised.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <poll.h>
 #include <semaphore.h>
 #include <string>
@@ -33,15 +33,6 @@ using namespace std::chrono_literals;
 // Bounds only: everything is awaited until done, and these limits merely keep
 // a broken build from hanging the test run.
 constexpr auto PATIENCE = 60s;
-
-inline bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds patience = PATIENCE) {
-    auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 inline bool semaphoreExists() {
     sem_t* gate = sem_open(ServerConnection::READY_SEMAPHORE, 0);
@@ -69,7 +60,12 @@ public:
             execv(argv[0], argv.data());
             _exit(127);
         }
-        EXPECT_TRUE(waitFor(semaphoreExists)) << "the broker never opened its gate";
+        auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+        for (; !semaphoreExists(); std::this_thread::sleep_for(5ms))
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the broker never opened its gate";
+                break;
+            }
     }
 
     ~BrokerProcess() {
@@ -97,6 +93,55 @@ inline sockaddr_un brokerAddress() {
     strcpy(address.sun_path, ServerConnection::SOCKET_PATH);
     return address;
 }
+
+inline std::string bytesOf(std::vector<Notify> const& records) {
+    return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(Notify));
+}
+
+// The broker's socket and readiness gate held by the test itself, to see the
+// raw bytes a client sends.
+class StandInBroker {
+public:
+    StandInBroker() : listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address = brokerAddress();
+        EXPECT_EQ(bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(listenFd, 4), 0);
+        gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
+    }
+    ~StandInBroker() {
+        if (peer >= 0) close(peer);
+        close(listenFd);
+        unlink(ServerConnection::SOCKET_PATH);
+        sem_close(gate);
+        sem_unlink(ServerConnection::READY_SEMAPHORE);
+    }
+
+    // Reads from the accepted client give up after the patience.
+    int acceptClient() {
+        peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        timeval patience{std::chrono::seconds(PATIENCE).count(), 0};
+        setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        return peer;
+    }
+
+    std::string readBytes(size_t size) {
+        std::string bytes(size, '\0');
+        size_t got = 0;
+        while (got < size) {
+            ssize_t n = read(peer, bytes.data() + got, size - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+    int peer = -1;
+
+private:
+    int listenFd;
+    sem_t* gate;
+};
 
 // A client speaking the wire format directly, through the socket alone.
 class RawClient {
@@ -173,16 +218,6 @@ public:
     }
     std::vector<Notify> received;
 };
-
-// Serves the poll until `done`, within the patience.
-inline bool pumpUntil(EventPoll& poll, std::function<bool()> const& done) {
-    auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        poll.wait(20, true);
-    }
-    return true;
-}
 
 // Serves the poll a little longer, so that anything sent twice shows up.
 inline void pumpAWhile(EventPoll& poll) {

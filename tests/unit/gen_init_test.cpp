@@ -7,60 +7,15 @@
 #include "gen/code/gen_init.h"
 #include "gen/code/introspection_gen.h"
 #include "support/reason.h"
+#include "tests/unit/broker_harness.h"
+#include "values_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <semaphore.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// The broker's socket and readiness gate; takes one client.
-class BrokerEndpoint {
-public:
-    BrokerEndpoint() : listenFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, ServerConnection::SOCKET_PATH, sizeof address.sun_path - 1);
-        bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listenFd, 1);
-        gate = sem_open(ServerConnection::READY_SEMAPHORE, O_CREAT, 0600, 1);
-    }
-    ~BrokerEndpoint() {
-        if (peer >= 0) close(peer);
-        close(listenFd);
-        unlink(ServerConnection::SOCKET_PATH);
-        sem_close(gate);
-        sem_unlink(ServerConnection::READY_SEMAPHORE);
-    }
-    BrokerEndpoint(const BrokerEndpoint&) = delete;
-    BrokerEndpoint& operator=(const BrokerEndpoint&) = delete;
-
-    // The connected client's records that have arrived (each post is one write).
-    std::vector<Notify> received() {
-        if (peer < 0) {
-            pollfd waiting{listenFd, POLLIN, 0};
-            if (::poll(&waiting, 1, 0) <= 0) return {};
-            peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        }
-        std::vector<Notify> records;
-        Notify record;
-        while (read(peer, &record, sizeof record) == static_cast<ssize_t>(sizeof record)) records.push_back(record);
-        return records;
-    }
-
-private:
-    int listenFd;
-    sem_t* gate;
-    int peer = -1;
-};
 
 class StartUp : public ::testing::Test {
 protected:
@@ -76,13 +31,10 @@ protected:
     ~StartUp() override {
         gen::closeServerConnection();
         gComponentLogLevel = nullptr;
-        for (unsigned int mem = 0; mem < gen::AREA_COUNT; ++mem) {
-            gen::gAreas[mem].close();
-            *gen::AREA_POINTERS[mem] = nullptr;
-        }
+        closeAreas();
     }
 
-    BrokerEndpoint broker;
+    brokertest::StandInBroker broker;
     std::vector<std::unique_ptr<SharedMemory>> providers;
 };
 
@@ -95,9 +47,12 @@ TEST_F(StartUp, MapsEveryAreaSubscribesToAllAndFollowsTheServiceLogLevel) {
     }
     ASSERT_NE(gen::getServerConnection(), nullptr);
     EXPECT_EQ(gen::getServerConnection(), gServerConnection);
-    EXPECT_EQ(broker.received(), (std::vector<Notify>{{3, 0, 0}}));
+    ASSERT_GE(broker.acceptClient(), 0);
+    EXPECT_EQ(broker.readBytes(12), brokertest::bytesOf({{3, 0, 0}}));
     gen::subscribeNotifications();
-    EXPECT_EQ(broker.received(), (std::vector<Notify>{{3, 0, 0}}));
+    EXPECT_EQ(broker.readBytes(12), brokertest::bytesOf({{3, 0, 0}}));
+    char more;
+    EXPECT_EQ(recv(broker.peer, &more, 1, MSG_DONTWAIT), -1) << "one subscription each time";
 
     EXPECT_EQ(static_cast<void*>(gComponentLogLevel), gMemApp);
     *static_cast<gen::LogLevel*>(providers[17]->address()) = gen::Warn;

@@ -48,14 +48,14 @@ char* addressOf(VarRef ref) {
     return static_cast<char*>(*info.memory) + info.offset;
 }
 
-StoreTest::StoreTest() {
+void createAreas() {
     for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
         gen::gAreas[area].create();
         *gen::AREA_POINTERS[area] = gen::gAreas[area].address();
     }
 }
 
-StoreTest::~StoreTest() {
+void closeAreas() {
     for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
         gen::gAreas[area].close();
         *gen::AREA_POINTERS[area] = nullptr;

@@ -12,11 +12,15 @@
 #include <string>
 #include <vector>
 
-// Creates and maps the 18 areas, zero-filled, for the life of a test.
+// Creates and maps the 18 areas, zero-filled; closeAreas unmaps them again.
+void createAreas();
+void closeAreas();
+
+// The areas for the life of a test.
 class StoreTest : public testing::Test {
 protected:
-    StoreTest();
-    ~StoreTest() override;
+    StoreTest() { createAreas(); }
+    ~StoreTest() override { closeAreas(); }
 };
 
 // Takes the payload pointer of one area away for the life of the object.

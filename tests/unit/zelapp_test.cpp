@@ -6,6 +6,7 @@
 #include "apps/web/service/zelapp.h"
 #include "broker_harness.h"
 #include "hwstandins.h"
+#include "values_support.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 
 #include <climits>
@@ -22,10 +23,7 @@ protected:
         HardwareStandIns::SetUp();
         ASSERT_EQ(system("BUILD_DIR=" BINARY_DIR " " SOURCE_DIR "/scripts/hw-standins serial=1234 board=B1"), 0);
         broker.emplace();
-        for (unsigned int area = 0; area < gen::AREA_COUNT; ++area) {
-            gen::gAreas[area].create();
-            *gen::AREA_POINTERS[area] = gen::gAreas[area].address();
-        }
+        createAreas();
         poster.emplace(poll);
         gServerConnection = &*poster;
         watcher.emplace(poll);
@@ -40,7 +38,7 @@ protected:
         // comes through shows the watcher's subscriptions are in place.
         const Notify probe = SharedVariable("MemPersistent", "ProductName").event();
         watcher->subscribe(probe);
-        ASSERT_TRUE(brokertest::pumpUntil(poll, [&] {
+        ASSERT_TRUE(pumpUntil(poll, [&] {
             postEvent(probe);
             poll.wait(20, true);
             return collector.has(probe);

@@ -1,5 +1,5 @@
 # Descriptor and memory counts of a running process, for the tests that check
-# that nothing is left behind. Sourced by a library that defines fail.
+# that nothing is left behind. Sourced by common.sh, which defines fail.
 fd_count() { ls "/proc/$1/fd" | wc -l; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 

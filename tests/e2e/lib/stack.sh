@@ -4,33 +4,7 @@
 # nginx in front on port 8080.
 # Source it with the build folder in $build; what it starts is stopped when
 # the script exits.
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
-bin=$build/bin
-stack_pids=()
-nginx_dir=$SANDBOX_SCRATCH/nginx
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-stack_stop() {
-  [ -f "$nginx_dir/nginx.pid" ] && kill "$(cat "$nginx_dir/nginx.pid")" 2>/dev/null
-  local index
-  for ((index = ${#stack_pids[@]} - 1; index >= 0; index--)); do kill "${stack_pids[index]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-}
-trap stack_stop EXIT
-
-# Retries a command every 50 ms, at most the given number of times.
-wait_until() {
-  local tries=$1 attempt
-  shift
-  for ((attempt = 0; attempt < tries; attempt++)); do
-    "$@" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
-
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Board B1, serial 1234 unless other fields are given.
 stack_start() {
@@ -72,22 +46,6 @@ start_watch() {
   sleep 0.2
 }
 
-# nginx as the device's front server on port 8080 (scripts/nginx-config).
-start_nginx() {
-  local conf
-  conf=$("$root/scripts/nginx-config" "$nginx_dir" 8080)
-  nginx -p "$nginx_dir" -e "$nginx_dir/error.log" -c "$conf" || fail "nginx did not start"
-  wait_until 100 port_open 8080 || fail "nginx is not listening"
-}
-
-# The pid is read once: nginx removes its pid file before its last workers go.
-stop_nginx() {
-  local pid
-  pid=$(cat "$nginx_dir/nginx.pid")
-  kill "$pid"
-  wait_until 100 bash -c "! kill -0 $pid" || fail "nginx did not stop"
-}
-
 # One app request straight over FastCGI: method, path after /zelapp/v1, and
 # further fcgi-client options. Prints the answer as the service sent it.
 app() {
@@ -125,11 +83,6 @@ set_body() {
   rm -f "$file"
 }
 
-# Fails unless the first argument equals the second, naming the check.
-expect_eq() {
-  [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"
-}
-
 # Fails unless all.cgi answers with the whole tree.
 expect_tree() {
   api all.cgi | body | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
@@ -142,9 +95,4 @@ expect_clean_exit() {
   kill -TERM "$service_pid"
   wait "$service_pid" || status=$?
   expect_eq "$status" 0 "exit status on SIGTERM $1"
-}
-
-# Fails unless the service is still running.
-expect_alive() {
-  kill -0 "$service_pid" 2>/dev/null || fail "the service ended: $1"
 }

@@ -3,25 +3,14 @@
 // fake copies a FIFO that the test writes to, so output arrives when the test
 // says, and the event poll is pumped while it flows.
 #include "apps/common/event/eventpoll.h"
+#include "pump.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-
-// Runs the poll until `done` holds; false after `timeoutMs` without.
-template <typename Condition>
-bool pumpUntil(EventPoll& poll, Condition done, int timeoutMs = 20000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        poll.wait(10, true);
-    }
-    return true;
-}
 
 class FakeDmesg {
 public:

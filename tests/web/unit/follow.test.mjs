@@ -6,27 +6,35 @@ import { ParseError } from '../../../web/js/tolerant-json.js';
 // Plays a scripted service: each request takes the next scripted outcome (a
 // value, an Error to fail with, or a function giving either); the play ends
 // when a script runs out. Pushes come a moment after they are asked for, as
-// held requests do. Resolves to a log of what the follower did.
-function play({ trees, updates, quietMs = 5000 }) {
+// held requests do, and (unless `early`) not before the tree read in the same
+// round has settled, so that a busy machine cannot let them overtake it.
+// Resolves to a log of what the follower did.
+function play({ trees, updates, quietMs = 5000, early = false }) {
   const log = [];
   let clock = 0;
-  const next = (script, what, delay = 0) => {
+  let lastTree = Promise.resolve();
+  const next = (script, what, delay = 0, after = Promise.resolve()) => {
     log.push(what);
     if (script.length === 0) {
       follower.stop();
       return Promise.reject(new Error('end of script'));
     }
     const outcome = script.shift();
-    return new Promise((resolve) => { setTimeout(resolve, delay); }).then(() => {
+    return after.then(() => new Promise((resolve) => { setTimeout(resolve, delay); })).then(() => {
       const result = typeof outcome === 'function' ? outcome() : outcome;
       return result instanceof Error ? Promise.reject(result) : result;
     });
   };
   const follower = new Follower({
-    fetchAll: () => next(trees, 'tree'),
+    fetchAll: () => {
+      const tree = next(trees, 'tree');
+      lastTree = tree.catch(() => {});
+      return tree;
+    },
     fetchUpdate: () => {
       clock += quietMs;
-      return next(updates, 'update', 5);
+      // The follower asks for the tree right after the push, in the same turn.
+      return next(updates, 'update', 5, early ? Promise.resolve() : Promise.resolve().then(() => lastTree));
     },
     sleep: async (ms) => { log.push(`sleep ${ms}`); },
     now: () => clock,
@@ -61,6 +69,7 @@ describe('following the service', () => {
     const log = await play({
       trees: [() => { setTimeout(() => release('T'), 20); return tree; }],
       updates: ['early', 'B'],
+      early: true,
     });
     assert.ok(!log.includes('changes early'));
     assert.ok(log.includes('changes B'));

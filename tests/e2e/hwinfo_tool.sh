@@ -11,7 +11,7 @@ BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1
 [ "$("$tool" get serial)" = 1234 ] || fail "serial not set"
 [ "$("$tool" get board)" = B1 ] || fail "board not set"
 [ "$("$tool" get revision)" = 1.0 ] || fail "revision lost its default"
-"$tool" show | grep -qx ' *serial: 1234' || fail "show lacks the serial"
+grep -qx ' *serial: 1234' <<<"$("$tool" show)" || fail "show lacks the serial"
 if "$tool" set version=1 2>/dev/null; then fail "a private field was written"; fi
 if "$tool" set board 2>/dev/null; then fail "an assignment without '=' was taken"; fi
 if "$tool" get nosuch 2>/dev/null; then fail "an unknown field was read"; fi

@@ -17,9 +17,9 @@ word=$(od -A n -t u4 -N 4 /dev/shm/MemPersistent | tr -d ' ')
 grep -Eq '^MemMotors +12 FocusGearTeethSet +int +368$' "$SANDBOX_SCRATCH/list" || fail "FocusGearTeethSet line"
 grep -Eq '^MemLens +21 LensMarkerFocusValue0 +float +4$' "$SANDBOX_SCRATCH/list" || fail "lens copy line"
 
-"$store" dump FocusGearTeethSet | grep -qx 'MemMotors.FocusGearTeethSet @368, 4 bytes: 20 00 00 00' || fail "dump of an int"
-"$store" dump MemStatic.ModemVersionString | grep -q '4d 44 4d 20' || fail "dump of a string"
-"$store" dump MemLens.LensMarkerFocusValue0 | grep -q '^MemLens.LensMarkerFocusValue0 @4, 4 bytes' || fail "dump of a copy"
+grep -qx 'MemMotors.FocusGearTeethSet @368, 4 bytes: 20 00 00 00' <<<"$("$store" dump FocusGearTeethSet)" || fail "dump of an int"
+grep -q '4d 44 4d 20' <<<"$("$store" dump MemStatic.ModemVersionString)" || fail "dump of a string"
+grep -q '^MemLens.LensMarkerFocusValue0 @4, 4 bytes' <<<"$("$store" dump MemLens.LensMarkerFocusValue0)" || fail "dump of a copy"
 [ "$("$store" dump --all | grep -c '^Mem')" = 810 ] || fail "dump --all"
 if "$store" dump NoSuchVariable 2>/dev/null; then fail "an unknown variable was dumped"; fi
 if "$store" frobnicate 2>/dev/null; then fail "an unknown command was taken"; fi
@@ -27,7 +27,7 @@ if "$store" frobnicate 2>/dev/null; then fail "an unknown command was taken"; fi
 # A second create resets the areas to the default state.
 printf '\x09' | dd of=/dev/shm/MemMotors bs=1 seek=$((4 + 368)) conv=notrunc status=none
 "$store" create
-"$store" dump FocusGearTeethSet | grep -q ': 20 00 00 00$' || fail "create did not reset"
+grep -q ': 20 00 00 00$' <<<"$("$store" dump FocusGearTeethSet)" || fail "create did not reset"
 
 [ "$("$store" remove)" = "removed 18 areas" ] || fail "remove"
 [ "$(ls /dev/shm | wc -l)" = 0 ] || fail "areas left behind"

@@ -5,7 +5,8 @@ rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 
 # The address sanitizer holds freed memory back for a while, so the resident
 # size says nothing there; its leak check at exit covers that build instead.
-sanitized() { ldd "$1" | grep -q libasan; }
+# (Not `ldd | grep -q`: grep quitting early can fail ldd, and so the pipe.)
+sanitized() { [[ $(ldd "$1") == *libasan* ]]; }
 
 # The count once it stays the same for half a second: closed connections are
 # deleted only at the loop's next clean-up.

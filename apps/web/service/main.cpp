@@ -4,6 +4,7 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/memorypolicy.h"
 #include "apps/web/service/requesthandler.h"
+#include "apps/web/service/servicemanager.h"
 #include "gen/code/gen_init.h"
 
 #include <cstdio>
@@ -17,10 +18,13 @@ void serve() {
     returnLargeBuffersToSystem();
     gen::init();
     EventPoll& poll = gen::getEventPoll();
+    // First, so that no command we start inherits the manager's socket.
+    ServiceManager manager(poll);
     Fcgi fcgi(FCGI_PORT, poll);
     RequestHandler handler(poll, fcgi);
     fcgi.requestCallback = &handler;
     gen::getServerConnection()->handler = &handler;
+    manager.ready();  // the listener accepts connections from here on
     while (poll.wait(LOOP_WAIT_MS, false) != EventPoll::Terminate) handler.periodic();
     gen::closeServerConnection();
 }

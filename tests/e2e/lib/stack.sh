@@ -8,25 +8,35 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Board B1, serial 1234 unless other fields are given.
 stack_start() {
+  stack_prepare "$@"
+  start_service
+}
+
+# Everything the service needs around it.
+stack_prepare() {
   BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1 "$@"
   "$bin/broker" >/dev/null &
   stack_pids+=($!)
   wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
   "$bin/store" create >/dev/null
   "$bin/fbpattern" >/dev/null
-  start_service
 }
 
-# The service with the display stand-in preloaded and the 1-Wire command
-# stand-in on PATH, and the scripted dmesg first unless STACK_REAL_DMESG=1.
 start_service() {
+  launch_service
+  wait_until 200 port_open 9000 || fail "the service did not start"
+}
+
+# The service (SERVICE_BINARY, or the one built) with the display stand-in
+# preloaded and the 1-Wire command stand-in on PATH, and the scripted dmesg
+# first unless STACK_REAL_DMESG=1; not waiting for its port.
+launch_service() {
   local fixtures=$root/tests/fixtures/bin:
   [ "${STACK_REAL_DMESG:-}" = 1 ] && fixtures=""
   PATH="$fixtures$root/tools/onewire:$PATH" LD_PRELOAD="$build/lib/libfbstub.so" \
-    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$bin/webservice" &
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${SERVICE_BINARY:-$bin/webservice}" &
   service_pid=$!
   stack_pids+=($service_pid)
-  wait_until 200 port_open 9000 || fail "the service did not start"
 }
 
 start_updater() {

@@ -1,0 +1,63 @@
+# The service, web page and front-server site as the package installs them,
+# unpacked into a scratch root and run in the sandbox; the service runs under
+# a notification socket, as systemd starts it.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/../e2e/lib/stack.sh"
+helpers=$root/tests/package
+deb=$(echo "$build"/webservice_*.deb)
+[ -f "$deb" ] || fail "no package in $build: scripts/package makes it"
+unpacked=$SANDBOX_SCRATCH/unpacked
+dpkg-deb -x "$deb" "$unpacked"
+
+manager=@webservice-manager
+messages=$SANDBOX_SCRATCH/messages
+python3 "$helpers/notify-listener.py" "$manager" "$messages" &
+listener_pid=$!
+stack_pids+=($listener_pid)
+wait_until 100 grep -q listening "$messages" || fail "the notification listener did not start"
+tell_manager() { python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(sys.argv[2].encode(), "\0" + sys.argv[1][1:])' "$manager" "$1"; }
+# Only the records written since the service started count.
+kernel_log_has() { tail -c "+$((log_start + 1))" /dev/kmsg | grep -qF "$1"; }
+
+# Held at the broker's gate, the service has no port open yet: it must not
+# say it is ready. Datagrams arrive in order, so once the listener has seen
+# a mark sent now it has seen everything the service sent before.
+stack_prepare
+python3 "$helpers/hold-gate.py" >"$SANDBOX_SCRATCH/gate" &
+gate_pid=$!
+wait_until 100 grep -q held "$SANDBOX_SCRATCH/gate" || fail "the broker's gate was not taken"
+log_start=$(stat -c %s /dev/kmsg)
+NOTIFY_SOCKET=$manager WATCHDOG_USEC=400000 SERVICE_BINARY=$unpacked/usr/sbin/webservice launch_service
+wait_until 200 kernel_log_has "Waiting for server" || fail "the service does not wait at the gate"
+tell_manager MARK
+wait_until 100 grep -q MARK "$messages" || fail "the mark did not arrive"
+grep -q READY "$messages" && fail "ready before its port opened: $(cat "$messages")"
+kill "$gate_pid"
+wait_until 200 grep -q READY "$messages" || fail "no READY=1"
+grep -q 'READY=1 port-open' "$messages" || fail "READY=1 came before port 9000 accepted: $(cat "$messages")"
+
+# Pings come from the loop's own timer, at half of WATCHDOG_USEC.
+grep -qs 'it_interval: (0, 200000000)' "/proc/$service_pid/fdinfo/"* || fail "no watchdog timer of 200 ms"
+pings_at_least() { [ "$(grep -c WATCHDOG=1 "$messages")" -ge "$1" ]; }
+wait_until 600 pings_at_least 3 || fail "fewer than 3 watchdog pings"
+
+# The unpacked page and site in front of it.
+NGINX_SITE=$unpacked/etc/nginx/sites-available/webservice WEB_ROOT=$unpacked/usr/share/webservice/www start_nginx
+url=http://127.0.0.1:8080
+page=$unpacked/usr/share/webservice/www
+curl -sSf "$url/" | cmp -s - "$page/index.html" || fail "/ is not the page"
+(cd "$page" && find . -type f) | while read -r file; do
+  curl -sSf "$url/${file#./}" | cmp -s - "$page/$file" || fail "$file is not served as packaged"
+done
+curl -sSf "$url/api/v1/all.cgi" | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
+  fail "all.cgi through the packaged site"
+curl -sSf "$url/zelapp/v1/device/info" | grep -q '"_id": "B1-1234"' || fail "device info through the packaged site"
+
+# The manager gone: its loss is logged, and the service goes on.
+kill "$listener_pid"
+wait_until 200 kernel_log_has "Cannot tell the service manager WATCHDOG=1" || fail "the lost manager is not logged"
+expect_alive "after losing the manager"
+expect_tree "after losing the manager"
+expect_clean_exit "after losing the manager"
+echo PASS

@@ -65,10 +65,9 @@ export class Follower {
         }
         const started = this.io.now();
         let settled = false;
-        const update = this.io.fetchUpdate(token, signal).then(
-          (answer) => answer,
-          (error) => (error instanceof ParseError ? RELOAD : Promise.reject(error)),
-        ).finally(() => { settled = true; });
+        const update = this.io.fetchUpdate(token, signal)
+          .catch((error) => (error instanceof ParseError ? RELOAD : Promise.reject(error)))
+          .finally(() => { settled = true; });
         if (!live) this.io.sleep(HELD_MEANS_LIVE_MS).then(() => { if (!settled && !signal.aborted) showLive(); });
         const answer = await update;
         delay = 0;

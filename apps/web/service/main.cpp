@@ -12,7 +12,6 @@
 
 namespace {
 constexpr int FCGI_PORT = 9000;
-constexpr int LOOP_WAIT_MS = 100;
 
 void serve() {
     returnLargeBuffersToSystem();
@@ -25,7 +24,10 @@ void serve() {
     fcgi.requestCallback = &handler;
     gen::getServerConnection()->handler = &handler;
     manager.ready();  // the listener accepts connections from here on
-    while (poll.wait(LOOP_WAIT_MS, false) != EventPoll::Terminate) handler.periodic();
+    // The loop sleeps until an event or until the handler has something due:
+    // an idle device should not wake its processor for nothing.
+    int sleepMs = -1;
+    while (poll.wait(sleepMs, false) != EventPoll::Terminate) sleepMs = handler.periodic();
     gen::closeServerConnection();
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include "apps/common/event/serverconnection.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/originguard.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
@@ -61,6 +62,7 @@ private:
     Fcgi& fcgi;
     std::chrono::steady_clock::time_point lastPeriodic;
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
+    OriginGuard originGuard;
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;

@@ -24,6 +24,7 @@ TEST(OriginParsing, HostsCompareByCanonicalHostAndPort) {
                                                      {"device:8080", "device", 8080},
                                                      {"device:", "device", -1},
                                                      {"127.0.0.1:80", "127.0.0.1", 80},
+                                                     {"10.0.0.1.", "10.0.0.1", -1},
                                                      {"[0:0::1]", "[::1]", -1},
                                                      {"[FE80::A]:443", "[fe80::a]", 443}}) {
         auto parsed = origin::parseHost(c.text);
@@ -105,7 +106,7 @@ TEST_F(OriginGuardTest, RefusesForeignOriginsOnlyForChanges) {
         write["HTTP_ORIGIN"] = same;
         EXPECT_EQ(judge(write), Verdict::Pass) << same;
     }
-    for (const char* foreign : {"http://evil.example", "null", "", "http://10.0.0.5:8080", "https://10.0.0.5"}) {
+    for (const char* foreign : {"http://evil.example", "null", "", "http://10.0.0.5:8080", "https://10.0.0.5:80"}) {
         write["HTTP_ORIGIN"] = foreign;
         EXPECT_EQ(judge(write), Verdict::CrossSite) << foreign;
     }

@@ -74,11 +74,13 @@ std::optional<Authority> parseHost(std::string_view text) {
             host = text.substr(0, colon);
             port = text.substr(colon + 1);
         }
+        // One trailing dot is dropped from an address as from a name, as a browser does.
+        if (host.ends_with('.')) host.remove_suffix(1);
         if (auto address = canonicalAddress(AF_INET, std::string(host))) {
             authority.host = *address;
             authority.literal = true;
         } else {
-            authority.host = normalName(host);
+            authority.host = lowered(host);
             // Empty labels: no name, and not one the browser would send.
             const std::string& name = authority.host;
             if (name.empty() || name.starts_with('.') || name.ends_with('.') || name.find("..") != std::string::npos)

@@ -196,7 +196,7 @@ bool OriginGuard::admit(Request& request) {
     if (verdict == Verdict::Pass) return true;
     logRefusal(verdict, request.params);
     request.writeHeader("Status: 403 Forbidden\r\nContent-type: application/json\r\n\r\n");
-    if (request.params["SCRIPT_NAME"].starts_with("/zelapp/"))
+    if (paramOrEmpty(request.params, "SCRIPT_NAME").starts_with("/zelapp/"))
         writeResult(request.output(), REFUSAL_TEXT);
     else
         request.output() << "{\"result\": 0, \"error\": \"" << REFUSAL_TEXT << "\" }";

@@ -11,9 +11,6 @@
 // second small server on another port.
 
 import { createServer } from 'node:http';
-import { mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
-import { join } from 'node:path';
 import { chromium } from 'playwright-core';
 import { parseDocument } from '../../web/js/tolerant-json.js';
 
@@ -44,16 +41,25 @@ const foreign = createServer((request, response) => {
 await new Promise((resolve) => foreign.listen(0, '127.0.0.1', resolve));
 const foreignUrl = `http://127.0.0.1:${foreign.address().port}/`;
 
-const profile = mkdtempSync(join(tmpdir(), 'cross-site-profile-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-  headless: true,
-  timeout: 60_000,
-  // The rebound name resolves to the device, as a rebinding DNS server would make it.
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-    `--host-resolver-rules=MAP ${REBOUND_NAME} 127.0.0.1`],
-});
-const page = context.pages()[0] ?? await context.newPage();
+// The rebound name resolves to the device, as a rebinding DNS server would
+// make it. Chromium now and then stalls while starting under load: each start
+// is bounded, and tried again.
+async function launch() {
+  for (let attempt = 1; ; attempt++) {
+    try {
+      return await chromium.launch({
+        executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+        timeout: 30_000,
+        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+          `--host-resolver-rules=MAP ${REBOUND_NAME} 127.0.0.1`],
+      });
+    } catch (error) {
+      if (attempt === 3) throw error;
+    }
+  }
+}
+const browser = await launch();
+const page = await browser.newPage();
 // What the service answered, by method and path, as the browser saw it.
 const answers = new Map();
 page.on('response', (response) => {
@@ -108,8 +114,7 @@ try {
     { method: 'POST', body: '{"MemMotors": {"FocusGearTeethSet": 31}}' })).text());
   expect('the device\'s own page writes', [own, (await deviceState()).teeth], ['{"result": 1 }', '31']);
 } finally {
-  await context.close();
-  rmSync(profile, { recursive: true, force: true });
+  await browser.close();
   foreign.close();
 }
 console.log(failures.length ? `${failures.length} failed` : 'all passed');

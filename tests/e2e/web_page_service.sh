@@ -5,7 +5,9 @@
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
-start_page_stack
+[ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+stack_start
+WEB_ROOT=$root/web start_nginx
 export PAGE_TEST_GET="'$bin/store' get \"\$1.\$2\""
 export PAGE_TEST_SET="'$bin/store' set \"\$1.\$2\" \"\$3\" >/dev/null"
 timeout 400 node "$root/tests/web/browser-test.mjs" http://127.0.0.1:8080/ "$build/page-test-service"

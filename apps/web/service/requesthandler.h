@@ -5,8 +5,8 @@
 #include "apps/common/event/notify.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/web/service/fcgi.h"
-#include "apps/web/service/logging.h"
 #include "apps/web/service/originguard.h"
+#include "apps/web/service/logging.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
@@ -62,9 +62,9 @@ private:
     Fcgi& fcgi;
     std::chrono::steady_clock::time_point lastPeriodic;
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
-    OriginGuard originGuard;
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;
     ScreenCapture screenCapture;
+    OriginGuard originGuard;
 };

@@ -11,6 +11,7 @@
 //                       announces the change, as another process would
 //   PAGE_TEST_RESTART   optional: restarts the service
 //   PAGE_TEST_FAIL_NEXT_SET  optional: "$1" error text the next write fails with
+// and the console panels' checks take one more (console-checks.mjs).
 
 import { execFile } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
@@ -19,6 +20,7 @@ import { join } from 'node:path';
 import { promisify } from 'node:util';
 import { chromium } from 'playwright-core';
 import { parseDocument } from '../../web/js/tolerant-json.js';
+import { consoleChecks, phoneChecks } from './console-checks.mjs';
 
 const [base, outputArgument] = process.argv.slice(2);
 if (!base) {
@@ -113,6 +115,8 @@ try {
     await page.goto(base);
     await live();
   });
+  // Every other check would only wait out its time.
+  if (results.failed) throw new Error('the page did not load');
 
   await check('every memory is a group with all its variables', async () => {
     const tree = await readTree();
@@ -217,6 +221,9 @@ try {
     await page.click('#screen-capture');
     await eventually('a decoded image', () => page.locator('#screen-image').evaluate((image) => image.naturalWidth > 0));
   });
+
+  await consoleChecks({ page, base, check, hook, eventually });
+  await phoneChecks({ page, check, output });
 
   await check('no script errors', async () => {
     if (pageErrors.length) throw new Error(pageErrors.join('; '));

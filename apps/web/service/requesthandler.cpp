@@ -34,7 +34,7 @@ void RequestHandler::handleRequest(Request* request) {
     // What a client sends must never end the service: a route that raises is
     // answered with the failure object and the service goes on.
     try {
-        route(request, script);
+        if (originGuard.admit(*request)) route(request, script);
     } catch (const std::exception& error) {
         LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
         answerFailure(request, error.what());

@@ -6,6 +6,7 @@
 #include "apps/common/event/serverconnection.h"
 #include "apps/web/service/changesequence.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/originguard.h"
 #include "apps/web/service/logging.h"
 #include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
@@ -84,4 +85,5 @@ private:
     SharedVariable variableLogging;
     Logging logging;
     ScreenCapture screenCapture;
+    OriginGuard originGuard;
 };

@@ -39,6 +39,13 @@ launch_service() {
   stack_pids+=($service_pid)
 }
 
+# The stack with nginx serving the page as in the demo, for the browser tests.
+start_page_stack() {
+  [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+  stack_start
+  WEB_ROOT=$root/web start_nginx
+}
+
 start_updater() {
   "$bin/updater" "$@" &
   local pid=$!

@@ -26,6 +26,7 @@ public:
     RequestHandler& operator=(const RequestHandler&) = delete;
 
     void handleRequest(Request* request) override;
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override;
     void handleEvent(const Notify& event) override;
     void periodic();
 

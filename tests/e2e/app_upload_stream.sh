@@ -15,12 +15,16 @@ measure_memory=true
 sanitized "$bin/webservice" && measure_memory=false
 peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
 leftovers() { find /update -name 'file-from-app.*' | wc -l; }
+leftovers_are() { [ "$(leftovers)" = "$1" ]; }
 # Every event posted before it is in once a marker set afterwards is.
 markers=0
+marked() { [ "$(grep -c VarTlxUpdateStartChanged "$events")" = "$markers" ]; }
 mark() {
-  "$bin/store" set MemExternalDevices.TlxUpdateStart $((markers % 2 == 0)) >/dev/null
+  local value=true
+  [ $((markers % 2)) = 1 ] && value=false
+  "$bin/store" set MemExternalDevices.TlxUpdateStart $value >/dev/null
   markers=$((markers + 1))
-  wait_until 100 test "$(grep -c VarTlxUpdateStartChanged "$events")" = "$markers" || fail "marker $markers not seen"
+  wait_until 100 marked || fail "marker $markers not seen"
 }
 
 # The form around a file, for the direct upload.
@@ -71,13 +75,14 @@ mount -o remount,size=256m /update
 mkfifo "$work/pipe"
 exec 7<>"$work/pipe"
 rss_before=$(rss_kb "$service_pid")
-app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/pipe" >/dev/null &
+"$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/update --param REQUEST_METHOD=POST \
+  --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/pipe" >/dev/null &
 client=$!
 { form B1-1234 /dev/null | head -c -11; head -c $((24 * 1024 * 1024)) /dev/urandom; } >&7
-wait_until 200 test "$(leftovers)" = 1 || fail "the upload file did not appear"
+wait_until 200 leftovers_are 1 || fail "the upload file did not appear"
 kill "$client"
 wait "$client" || true
-wait_until 200 test "$(leftovers)" = 0 || fail "an abandoned upload left its file"
+wait_until 200 leftovers_are 0 || fail "an abandoned upload left its file"
 if $measure_memory; then
   growth=$(($(rss_kb "$service_pid") - rss_before))
   [ "$growth" -lt 4096 ] || fail "an abandoned upload kept $growth kB"

@@ -40,7 +40,11 @@ void Request::event(EventType type) {
     }
     if (!receive()) return;
     // The handler run by a record may end the request and close the socket.
-    while (fd >= 0 && completeRecordSize() > 0) readRecord();
+    // Decoded records are dropped once at the end: dropping each in turn
+    // would move the rest of an upload's bytes again for every record.
+    size_t decoded = 0;
+    for (size_t size; fd >= 0 && (size = completeRecordSize(decoded)) > 0; decoded += size) readRecord(decoded);
+    inbox.erase(0, decoded);
 }
 
 // One read of what the socket holds; the poll reported it readable, so this
@@ -62,23 +66,21 @@ void Request::drop() {
     if (fcgi) fcgi->removeRequest(this);
 }
 
-size_t Request::completeRecordSize() const {
-    if (inbox.size() < sizeof(Header)) return 0;
-    size_t size = fcgirecord::recordSize(fcgirecord::decodeHeader(inbox.data()));
-    return inbox.size() >= size ? size : 0;
+size_t Request::completeRecordSize(size_t at) const {
+    if (inbox.size() - at < sizeof(Header)) return 0;
+    size_t size = fcgirecord::recordSize(fcgirecord::decodeHeader(inbox.data() + at));
+    return inbox.size() - at >= size ? size : 0;
 }
 
-bool Request::readRecord() {
+// The framing is known, so an unknown record is skipped, not the connection lost.
+bool Request::readRecord(size_t at) {
     if (fd < 0) THROW_ERROR("Request is already closed.");
-    size_t size = completeRecordSize();
-    if (size == 0) return false;
-    memcpy(&header, inbox.data(), sizeof header);
-    fcgirecord::Fields record = fcgirecord::decodeHeader(inbox.data());
+    if (completeRecordSize(at) == 0) return false;
+    memcpy(&header, inbox.data() + at, sizeof header);
+    fcgirecord::Fields record = fcgirecord::decodeHeader(inbox.data() + at);
     LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", record.requestId, record.type, record.contentLength);
     bool known = record.type <= GetValuesResult;
-    if (known) handleRecord(record, std::string_view(inbox).substr(sizeof header, record.contentLength));
-    // The framing is known, so an unknown record is skipped, not the connection lost.
-    inbox.erase(0, size);
+    if (known) handleRecord(record, std::string_view(inbox).substr(at + sizeof header, record.contentLength));
     return known;
 }
 

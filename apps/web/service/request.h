@@ -40,7 +40,8 @@ public:
 
     void event(EventType type) override;
 
-    bool readRecord();
+    // Decodes the complete record at `at` of the bytes received, if there is one.
+    bool readRecord(size_t at);
     void begin(unsigned short requestId, bool keepConnection);
     void addParam(const std::string& name, const std::string& value);
 
@@ -94,7 +95,7 @@ private:
     };
 
     bool receive();
-    size_t completeRecordSize() const;
+    size_t completeRecordSize(size_t at) const;
     void handleRecord(const fcgirecord::Fields& record, std::string_view content);
     void parametersComplete();
     void collect(std::string_view bytes);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Request;
@@ -44,6 +45,8 @@ public:
     std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
     Request* request(unsigned int id);
     void cleanup();
+    // When a cleanup() should take the listener back, if it is paused.
+    std::optional<std::chrono::steady_clock::time_point> resumeMoment() const;
 
     // Requests handed to the callback and not yet deleted, by connection id
     // (owned as connections).

@@ -41,6 +41,13 @@ void RequestHandler::handleRequest(Request* request) {
     }
 }
 
+// Chosen before the body arrives, so a request that will be refused should
+// get a DiscardedBody here: then nothing of it is written anywhere.
+std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
+    if (request.params["SCRIPT_NAME"] == "/zelapp/v1") return app.bodyConsumer(request);
+    return nullptr;
+}
+
 void RequestHandler::route(Request* request, const std::string& script) {
     if (script == "/api/v1/all.cgi") {
         answerAll(request);

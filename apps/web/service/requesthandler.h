@@ -29,6 +29,7 @@ public:
     RequestHandler& operator=(const RequestHandler&) = delete;
 
     void handleRequest(Request* request) override;
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override;
     void handleEvent(const Notify& event) override;
     // Cleans up, answers the held requests that are due, and returns how long
     // the loop may sleep before the next thing is due: milliseconds, or -1

@@ -41,9 +41,10 @@ void RequestHandler::handleRequest(Request* request) {
     }
 }
 
-// Chosen before the body arrives, so a request that will be refused should
-// get a DiscardedBody here: then nothing of it is written anywhere.
+// Chosen before the body arrives: a request the guard will refuse has its
+// body thrown away as it comes, so nothing of it is kept or written anywhere.
 std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
+    if (originGuard.judge(request.params) != OriginGuard::Verdict::Pass) return std::make_unique<DiscardedBody>();
     if (request.params["SCRIPT_NAME"] == "/zelapp/v1") return app.bodyConsumer(request);
     return nullptr;
 }

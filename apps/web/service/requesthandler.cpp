@@ -1,14 +1,14 @@
 #include "apps/web/service/requesthandler.h"
 
-#include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 
 #include <exception>
 
 namespace {
 constexpr auto PERIOD = std::chrono::nanoseconds(99'999'999);
-// Matches a backslash or a double quote: escape() doubles the one and
-// escapes the other, which is what hand-built JSON texts need.
+// Matches a backslash or a double quote: the structure texts double the one
+// and escape the other, which is what hand-built JSON texts need.
 constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
 }  // namespace
 
@@ -17,7 +17,7 @@ RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
       variableLogging("MemStatic", "VariableLogging"),
       logging(poll) {
     lastPeriodic = std::chrono::steady_clock::now();
-    Introspection::setEscapeCharacters(ESCAPE_PATTERN);
+    jsontext::setEscapePattern(ESCAPE_PATTERN);
     try {
         logging.init();
     } catch (const std::exception&) {
@@ -65,7 +65,7 @@ void RequestHandler::route(Request* request, const std::string& script) {
 
 void RequestHandler::answerFailure(Request* request, const std::string& text) {
     if (request->fd < 0) return;
-    request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << encodeString(text) << "\"" << " }";
+    request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << jsontext::unicodeEscaped(text) << "\"" << " }";
     request->end();
 }
 

@@ -4,6 +4,7 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/notify.h"
 #include "apps/common/event/serverconnection.h"
+#include "apps/common/introspection/valuetext.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
 #include "apps/web/service/request.h"
@@ -30,12 +31,9 @@ public:
     void periodic();
 
     // Variable tree
-    void createJsonTree(std::ostream& out);
-    void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
-    void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
+    void createJsonTree(std::string& out);
     // Writes
     bool setVars(const std::string& body, std::stringstream& error);
-    static std::string encodeString(const std::string& text);
     // 1-Wire programming
     static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& out);
     // Update push
@@ -61,6 +59,10 @@ private:
     Fcgi& fcgi;
     std::chrono::steady_clock::time_point lastPeriodic;
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
+    // Shared by all.cgi, update.cgi and the change log.
+    ValueTexts valueTexts;
+    // all.cgi's answer, kept so that its memory is reused.
+    std::string allAnswer;
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;

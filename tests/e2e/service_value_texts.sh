@@ -14,11 +14,10 @@ scratch=$SANDBOX_SCRATCH
 # Rewrites the areas' payloads without events, the same for the same seed: the
 # first round fills them, later rounds rewrite random slices, put back slices
 # of two rounds before (bytes returning to a state already rendered once), or
-# leave an area as it is. The service's log threshold is then set to
-# DebugMost, whose lines show when a request is held.
+# leave an area as it is.
 mutate() {
   python3 - "$1" "$scratch" "$root/gen" <<'PY'
-import os, random, struct, sys
+import os, random, sys
 seed, scratch, gen = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 sys.path.insert(0, gen)
 from model import Model
@@ -42,11 +41,24 @@ for area in model.areas:
                     payload[start:end] = rng.randbytes(end - start)
         with open(os.path.join(scratch, "%s.%d" % (area.name, seed)), "wb") as kept:
             kept.write(payload)
-        if area.name == "MemApp":
-            level = [v for v in area.variables if v.name == "AppServiceLogLevel"][0]
-            payload[level.offset:level.offset + 4] = struct.pack("<i", 1)
         memory.seek(HEADER)
         memory.write(payload)
+PY
+  debug_log_quietly
+}
+
+# Sets the service's log threshold to DebugMost, whose lines show when a
+# request is held, without an event that a held request would be answered with.
+debug_log_quietly() {
+  python3 - "$root/gen" <<'PY'
+import os, struct, sys
+sys.path.insert(0, sys.argv[1])
+from model import Model
+model = Model(os.path.join(sys.argv[1], "model"))
+level = [v for v in model.variables() if v.area.name == "MemApp" and v.name == "AppServiceLogLevel"][0]
+with open("/dev/shm/MemApp", "r+b") as memory:
+    memory.seek(4 + level.offset)  # after the area's size word
+    memory.write(struct.pack("<i", level.enum.entries.index("DebugMost")))
 PY
 }
 
@@ -84,6 +96,7 @@ update_around() {
   wait "$client" || fail "no update.cgi answer after $*"
 }
 
+api all.cgi >/dev/null  # the first round, too, starts from rendered texts
 for round in $(seq "$rounds"); do
   mutate "$round"
   api all.cgi --request-id 1 >"$scratch/all.running"
@@ -106,7 +119,7 @@ done
 # A structure text with a backslash and a quote reaches all.cgi and update.cgi
 # as exactly that text.
 "$bin/store" create >/dev/null
-"$bin/store" set MemApp.AppServiceLogLevel DebugMost >/dev/null
+debug_log_quietly
 text='back\slash "quoted"'
 printf '%s' "{\"MemCamera\": {\"Index\": 2, \"CamClipList0\": {\"CamClipName\": '$text'}}}" >"$scratch/set.text"
 update_around "$scratch/update.text" api set.cgi --body "$scratch/set.text"

@@ -2,7 +2,7 @@
 # still be what memory holds now. In rounds, random bytes land in the areas
 # without an event, and the running service's all.cgi and update.cgi answers
 # must equal, byte for byte, those of a service started fresh on the same
-# memory. Then texts that need escaping, and a push of two memories, are read
+# memory (the change points' headers aside). Then texts that need escaping, and a push of two memories, are read
 # back with a JSON parser.
 set -euo pipefail
 build=$1
@@ -83,13 +83,13 @@ held_updates() { grep -ac 'handle(.*/api/v1/update.cgi' /dev/kmsg || true; }
 held_beyond() { [ "$(held_updates)" -gt "$1" ]; }
 
 # Holds an update.cgi request, runs the command once the service holds it
-# (a change that finds nothing held is answered to nobody), and prints the
-# answer into the given file.
+# (a change that finds nothing held is answered to nobody), and writes the
+# answer's body into the given file.
 update_around() {
   local answer=$1 before client
   shift
   before=$(held_updates)
-  api update.cgi --request-id 2 >"$answer" &
+  api update.cgi --request-id 2 | body >"$answer" &
   client=$!
   wait_until 200 held_beyond "$before" || fail "update.cgi was not held"
   "$@" >/dev/null
@@ -99,9 +99,9 @@ update_around() {
 api all.cgi >/dev/null  # the first round, too, starts from rendered texts
 for round in $(seq "$rounds"); do
   mutate "$round"
-  api all.cgi --request-id 1 >"$scratch/all.running"
+  api all.cgi --request-id 1 | body >"$scratch/all.running"
   restart "before the fresh all.cgi of round $round"
-  api all.cgi --request-id 1 >"$scratch/all.fresh"
+  api all.cgi --request-id 1 | body >"$scratch/all.fresh"
   cmp -s "$scratch/all.running" "$scratch/all.fresh" || fail "round $round: all.cgi differs from a fresh service's"
 
   mutate $((round + 1000))
@@ -126,8 +126,8 @@ update_around "$scratch/update.text" api set.cgi --body "$scratch/set.text"
 api all.cgi | body >"$scratch/all.text"
 python3 - "$text" "$scratch/update.text" "$scratch/all.text" <<'PY' || fail "the structure text does not read back"
 import json, sys
-text, update, tree = sys.argv[1], open(sys.argv[2], "rb").read(), json.load(open(sys.argv[3]))
-pushed = json.loads(update.split(b"\r\n\r\n", 1)[1])["variables"]["MemCamera"]["CamClipList0"]
+text, update, tree = sys.argv[1], json.load(open(sys.argv[2])), json.load(open(sys.argv[3]))
+pushed = update["variables"]["MemCamera"]["CamClipList0"]
 assert pushed[2]["CamClipName"]["value"] == text, pushed[2]
 assert tree["variables"]["MemCamera"]["CamClipList0"][2]["CamClipName"]["value"] == text
 PY
@@ -141,8 +141,7 @@ for attempt in $(seq 20); do
   status=0
   python3 - "$scratch/update.two" <<'PY' || status=$?
 import json, sys
-update = json.loads(open(sys.argv[1], "rb").read().split(b"\r\n\r\n", 1)[1])
-variables = update["variables"]
+variables = json.load(open(sys.argv[1]))["variables"]
 if len(variables) == 1: sys.exit(3)
 assert variables == {"MemMotors": {"FocusGearTeethSet": {"max": "255", "min": "0", "type": "int", "value": "33"}},
                      "MemDynamic": {"RadioRSSI": {"max": "0", "min": "-200", "type": "int", "value": "-44"}}}, variables

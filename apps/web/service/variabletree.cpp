@@ -10,7 +10,9 @@ void RequestHandler::answerAll(Request* request) {
     LOG(LogLight, "Request %s from %s to %s by %s", request->params["SCRIPT_FILENAME"].c_str(),
         request->params["REMOTE_ADDR"].c_str(), request->params["SERVER_ADDR"].c_str(),
         request->params["HTTP_USER_AGENT"].c_str());
-    allAnswer.assign(changeHeader());
+    // Appended, not assigned: assigning a temporary would drop the buffer's memory.
+    allAnswer.clear();
+    allAnswer += changeHeader();
     allAnswer += "{\r\n\"id\": ";
     allAnswer += std::to_string(request->requestId());
     allAnswer += ",\r\n\"variables\": {";

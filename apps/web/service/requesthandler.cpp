@@ -34,11 +34,18 @@ void RequestHandler::handleRequest(Request* request) {
     // What a client sends must never end the service: a route that raises is
     // answered with the failure object and the service goes on.
     try {
-        route(request, script);
+        if (originGuard.admit(*request)) route(request, script);
     } catch (const std::exception& error) {
         LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
         answerFailure(request, error.what());
     }
+}
+
+// Chosen before the body arrives, so a request that will be refused should
+// get a DiscardedBody here: then nothing of it is written anywhere.
+std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
+    if (request.params["SCRIPT_NAME"] == "/zelapp/v1") return app.bodyConsumer(request);
+    return nullptr;
 }
 
 void RequestHandler::route(Request* request, const std::string& script) {

@@ -7,6 +7,7 @@
 #include "apps/common/introspection/valuetext.h"
 #include "apps/web/service/changesequence.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/originguard.h"
 #include "apps/web/service/logging.h"
 #include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
@@ -29,6 +30,7 @@ public:
     RequestHandler& operator=(const RequestHandler&) = delete;
 
     void handleRequest(Request* request) override;
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override;
     void handleEvent(const Notify& event) override;
     // Cleans up, answers the held requests that are due, and returns how long
     // the loop may sleep before the next thing is due: milliseconds, or -1
@@ -86,4 +88,5 @@ private:
     SharedVariable variableLogging;
     Logging logging;
     ScreenCapture screenCapture;
+    OriginGuard originGuard;
 };

@@ -29,6 +29,13 @@ start_service() {
   wait_until 200 port_open 9000 || fail "the service did not start"
 }
 
+# The stack with nginx serving the page as in the demo, for the browser tests.
+start_page_stack() {
+  [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+  stack_start
+  WEB_ROOT=$root/web start_nginx
+}
+
 start_updater() {
   "$bin/updater" "$@" &
   local pid=$!

@@ -1,5 +1,6 @@
 // Lens tables, focus rings and setups: listing a folder and reading, storing
 // and deleting single files in it. No request reaches outside the folder.
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/uploadfile.h"
 #include "apps/web/service/zelapp.h"
@@ -124,7 +125,7 @@ void ZelApp::listOperation(Request* request, const char* folder) {
         if (entry->d_type != DT_REG) continue;
         if (!first) out << ",";
         first = false;
-        out << "\r\n\"" << jsonText(entry->d_name) << "\"";
+        out << "\r\n\"" << jsontext::backslashEscaped(entry->d_name) << "\"";
     }
     out << "\r\n]";
     closedir(directory);

@@ -1,6 +1,7 @@
 // The update upload: puts the uploaded file where the host's or an
 // accessory's update process expects it and announces it through the store.
 #include "apps/common/constants/constants.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/appvariables.h"
@@ -121,7 +122,7 @@ void ZelApp::update(Request* request) {
         writeResult(request->output(), "Could not announce the update file");
         return;
     }
-    request->output() << "{" << "\"taskid\": \"" << jsonText(targetId) << "\" }";
+    request->output() << "{" << "\"taskid\": \"" << jsontext::backslashEscaped(targetId) << "\" }";
 }
 
 void ZelApp::announceHostUpdate() {

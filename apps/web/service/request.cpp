@@ -228,6 +228,10 @@ void Request::flush(std::stringstream& stream, uint8_t type) {
 }
 
 void Request::end() {
+    end(std::string_view());
+}
+
+void Request::end(std::string_view assembled) {
     if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
     // Once answered, the request is never pushed to again, even on a kept connection.
     userData.reset();
@@ -236,6 +240,7 @@ void Request::end() {
     std::string output = take(out), errors = take(err);
     outgoing.start(header);
     outgoing.add(Stdout, output.data(), output.size());
+    outgoing.add(Stdout, assembled.data(), assembled.size());
     outgoing.add(Stderr, errors.data(), errors.size());
     outgoing.add(EndRequest, ZEROS, sizeof ZEROS);
     header.type = EndRequest;

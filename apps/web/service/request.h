@@ -50,6 +50,9 @@ public:
     void sendOutput();
     void sendError();
     void end();
+    // Ends the request with an answer assembled elsewhere, its header
+    // included; it follows what output() holds, in the same write.
+    void end(std::string_view assembled);
     int writeRecord(const char* data, unsigned int length);
     int close();
 

@@ -1,6 +1,7 @@
 #include "apps/web/service/zelapp.h"
 
 #include "apps/common/constants/constants.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
@@ -70,26 +71,8 @@ uint32_t diskFigure(unsigned long long blocks, unsigned long blockSize) {
 }
 }  // namespace
 
-std::string jsonText(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            escaped += '\\';
-            escaped += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
-            escaped += code;
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 void writeResult(std::ostream& out, const std::string& text) {
-    out << "{" << "\"result\": \"" << jsonText(text) << "\" }";
+    out << "{" << "\"result\": \"" << jsontext::backslashEscaped(text) << "\" }";
 }
 
 ZelApp::ZelApp() : hostUpdate(false) {
@@ -165,10 +148,10 @@ void ZelApp::deviceInfo(Request* request) {
     }
     std::ostream& out = request->output();
     out << "{\r\n"
-        << "  \"_id\": \"" << jsonText(deviceId) << "\",\r\n"
-        << "  \"name\": \"" << jsonText(boundedText(product.ProductName, sizeof product.ProductName)) << "\",\r\n"
-        << "  \"serialnumber\": \"" << jsonText(serial) << "\",\r\n"
-        << "  \"firmwareversion\": \"" << jsonText(boundedText(product.ProductVersion, sizeof product.ProductVersion))
+        << "  \"_id\": \"" << jsontext::backslashEscaped(deviceId) << "\",\r\n"
+        << "  \"name\": \"" << jsontext::backslashEscaped(boundedText(product.ProductName, sizeof product.ProductName)) << "\",\r\n"
+        << "  \"serialnumber\": \"" << jsontext::backslashEscaped(serial) << "\",\r\n"
+        << "  \"firmwareversion\": \"" << jsontext::backslashEscaped(boundedText(product.ProductVersion, sizeof product.ProductVersion))
         << "\",\r\n"
         << "  \"space_total\": " << total << ",\r\n"
         << "  \"space_available\": " << available << ",\r\n"
@@ -176,7 +159,7 @@ void ZelApp::deviceInfo(Request* request) {
     bool first = true;
     for (const gen::TlxDevice& device : gen::memExternalDevices().TlxDeviceList) {
         if (!device.TlxDeviceConnected) continue;
-        std::string name = jsonText(boundedText(device.TlxDeviceName, sizeof device.TlxDeviceName));
+        std::string name = jsontext::backslashEscaped(boundedText(device.TlxDeviceName, sizeof device.TlxDeviceName));
         int32_t number = device.TlxSerNumber;
         if (!first) out << ", \r\n";
         first = false;
@@ -185,7 +168,7 @@ void ZelApp::deviceInfo(Request* request) {
             << "      \"name\": \"" << name << "\",\r\n"
             << "      \"serialnumber\": \"" << number << "\",\r\n"
             << "      \"firmwareversion\": \""
-            << jsonText(boundedText(device.TlxMainSwVersion, sizeof device.TlxMainSwVersion)) << "\"\r\n"
+            << jsontext::backslashEscaped(boundedText(device.TlxMainSwVersion, sizeof device.TlxMainSwVersion)) << "\"\r\n"
             << "    }";
     }
     out << "\r\n  ]\r\n"

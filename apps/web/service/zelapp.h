@@ -40,8 +40,5 @@ private:
     void announceAccessoryUpdate(const std::string& name, int serialNumber);
 };
 
-// The text as the inside of a JSON string: quote, backslash and control
-// characters escaped, everything else as it is.
-std::string jsonText(const std::string& text);
 // The app's one-line result object: {"result": "text" }.
 void writeResult(std::ostream& out, const std::string& text);

@@ -90,22 +90,19 @@ int standInOrReal(IoctlFunction real, int fd, unsigned long request, void* argum
 }
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) {
-    static const auto real = nextIoctl("ioctl");
-    va_list arguments;
-    va_start(arguments, request);
-    int result = standInOrReal(real, fd, request, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
+// An exported entry point of the given name: the stand-in's requests are
+// answered here, every other one goes to the C library's function of that name.
+#define STAND_IN_ENTRY(name)                                                                         \
+    extern "C" __attribute__((visibility("default"))) int name(int fd, unsigned long request, ...) { \
+        static const auto real = nextIoctl(#name);                                                   \
+        va_list arguments;                                                                           \
+        va_start(arguments, request);                                                                \
+        int result = standInOrReal(real, fd, request, va_arg(arguments, void*));                     \
+        va_end(arguments);                                                                           \
+        return result;                                                                               \
+    }
 
+STAND_IN_ENTRY(ioctl)
 #if __TIMESIZE == 32
-extern "C" __attribute__((visibility("default"))) int __ioctl_time64(int fd, unsigned long request, ...) {
-    static const auto real = nextIoctl("__ioctl_time64");
-    va_list arguments;
-    va_start(arguments, request);
-    int result = standInOrReal(real, fd, request, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
+STAND_IN_ENTRY(__ioctl_time64)
 #endif

@@ -51,7 +51,8 @@ done
 expect_alive "hostile set bodies"
 
 # update.cgi: held requests are answered together after a change from
-# another process, with the same body and their own ids.
+# another process, with the same body and their own ids, in the form they
+# always had; only a header naming the change point comes before it.
 api update.cgi --request-id 21 >"$SANDBOX_SCRATCH/update1" &
 first=$!
 api update.cgi --request-id 22 >"$SANDBOX_SCRATCH/update2" &
@@ -61,13 +62,14 @@ kill -0 $first 2>/dev/null || fail "update.cgi answered without a change"
 "$bin/store" set MemDynamic.RadioRSSI -70 >/dev/null  # posts its change event
 wait $first $second || fail "held update requests not answered"
 python3 - "$SANDBOX_SCRATCH/update1" "$SANDBOX_SCRATCH/update2" <<'PY' || fail "update answers differ from the expected"
-import json, sys
-header = b'Content-type: application/json\r\n\r\n'
+import json, re, sys
+header = rb'X-Change-Sequence: [!-~]{1,64}\r\nContent-type: application/json\r\n\r\n'
 one, two = (open(p, 'rb').read() for p in sys.argv[1:])
-assert one.startswith(header + b'{\r\n"id": 21,\r\n'), one[:80]
-assert two.startswith(header + b'{\r\n"id": 22,\r\n'), two[:80]
+assert re.match(header + rb'\{\r\n"id": 21,\r\n"errors": \[\],\r\n"variables": \{\r\n  "MemDynamic" : \{\r\n    "RadioRSSI" : ', one), one[:200]
+assert re.match(header + rb'\{\r\n"id": 22,\r\n', two), two[:80]
 assert one.split(b',\r\n', 1)[1] == two.split(b',\r\n', 1)[1]
-update = json.loads(one[len(header):])
+assert one.endswith(b'}\r\n  }\r\n}\r\n}\r\n'), one[-40:]
+update = json.loads(one.split(b'\r\n\r\n', 1)[1])
 assert update["errors"] == []
 assert update["variables"] == {"MemDynamic": {"RadioRSSI": {"max": "0", "min": "-200", "type": "int", "value": "-70"}}}, update
 PY

@@ -1,13 +1,16 @@
 # The page in headless Chromium against the real service: served by nginx as
 # in the demo, with changes made from outside through the store tool (which
-# posts their events through the broker). Screenshots land in
-# <build>/page-test-service.
+# posts their events through the broker) and the update stand-in playing the
+# device's update processes. Screenshots land in <build>/page-test-service.
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
 [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
 stack_start
+start_updater
 WEB_ROOT=$root/web start_nginx
 export PAGE_TEST_GET="'$bin/store' get \"\$1.\$2\""
 export PAGE_TEST_SET="'$bin/store' set \"\$1.\$2\" \"\$3\" >/dev/null"
+# The app's folders on the device.
+export PAGE_TEST_FILE='case $1 in lenstables) d=KPT;; focusrings) d=FOR;; setups) d=SETUPS;; esac; od -An -v -tx1 "/var/$d/$2"'
 timeout 400 node "$root/tests/web/browser-test.mjs" http://127.0.0.1:8080/ "$build/page-test-service"

@@ -170,6 +170,17 @@ TEST(EventPollTimer, ExpiryIsReportedAndStopsWhenCleared) {
     EXPECT_EQ(poll.wait(100, false), EventPoll::Timeout);
 }
 
+// The service's loop may wait without a bound: an expiry that came while it
+// was busy must still end the next wait.
+TEST(EventPollTimer, ExpiryBetweenWaitsEndsAnUnboundedWait) {
+    std::string result = inChild([] {
+        EventPoll poll;
+        raise(SIGALRM);
+        return std::to_string(poll.wait(-1, false));
+    });
+    EXPECT_EQ(result, std::to_string(EventPoll::TimerExpired));
+}
+
 TEST(EventPollClose, AddAndWaitThrowAfterCloseAndRemoveIsIgnored) {
     EventPoll poll;
     SocketPair pair;

@@ -11,6 +11,7 @@
 //                       announces the change, as another process would
 //   PAGE_TEST_RESTART   optional: restarts the service
 //   PAGE_TEST_FAIL_NEXT_SET  optional: "$1" error text the next write fails with
+// and the console panels' checks take one more (console-checks.mjs).
 
 import { execFile } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
@@ -19,6 +20,7 @@ import { join } from 'node:path';
 import { promisify } from 'node:util';
 import { chromium } from 'playwright-core';
 import { parseDocument } from '../../web/js/tolerant-json.js';
+import { consoleChecks, phoneChecks } from './console-checks.mjs';
 
 const [base, outputArgument] = process.argv.slice(2);
 if (!base) {
@@ -108,11 +110,41 @@ const openGroup = async (memory) => {
 const live = () => page.waitForSelector('#status[data-state="live"]', { timeout: WAIT_MS });
 const shownValue = (path) => field(path).inputValue();
 
+// Cuts the page off the network, changes a value meanwhile and restores the
+// network: the page resumes from the last change point it had, so the change
+// shows without a reload, and without reading the whole tree again when the
+// service gives out change points.
+async function changeWhileCutOff() {
+  const treeReads = [];
+  const countTreeReads = (request) => { if (request.url().includes('/all.cgi')) treeReads.push(request.url()); };
+  const resumes = (await fetch(new URL('api/v1/all.cgi', base))).headers.has('X-Change-Sequence');
+  await context.setOffline(true);
+  try {
+    // The request held when the network went is answered by a change; the
+    // page's next one finds no network.
+    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', `before-cut-${Date.now() % 100000}`);
+    await page.waitForSelector('#status[data-state="offline"]', { timeout: WAIT_MS });
+    const value = `while-cut-${Date.now() % 100000}`;
+    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', value);
+    page.on('request', countTreeReads);
+    await context.setOffline(false);
+    await eventually('the change made while cut off shows', () => shownValue('MemStatic.ModemVersionString'), value);
+    await live();
+  } finally {
+    await context.setOffline(false);
+    page.off('request', countTreeReads);
+  }
+  if (!(await page.evaluate(() => window.pageTestMark))) throw new Error('the page was reloaded');
+  if (resumes && treeReads.length) throw new Error(`the page read the whole tree again: ${treeReads.join(', ')}`);
+}
+
 try {
   await check('the page loads and follows the service', async () => {
     await page.goto(base);
     await live();
   });
+  // Every other check would only wait out its time.
+  if (results.failed) throw new Error('the page did not load');
 
   await check('every memory is a group with all its variables', async () => {
     const tree = await readTree();
@@ -145,6 +177,8 @@ try {
     if (!highlighted) throw new Error('the changed value is not highlighted');
     if (!(await page.evaluate(() => window.pageTestMark))) throw new Error('the page was reloaded');
   }, ['PAGE_TEST_SET']);
+
+  await check('a change made while the page was cut off appears once it is back', changeWhileCutOff, ['PAGE_TEST_SET']);
 
   await check('a choice made in a drop-down reaches the device', async () => {
     await openGroup('MemApp');
@@ -217,6 +251,9 @@ try {
     await page.click('#screen-capture');
     await eventually('a decoded image', () => page.locator('#screen-image').evaluate((image) => image.naturalWidth > 0));
   });
+
+  await consoleChecks({ page, base, check, hook, eventually });
+  await phoneChecks({ page, check, output });
 
   await check('no script errors', async () => {
     if (pageErrors.length) throw new Error(pageErrors.join('; '));

@@ -27,7 +27,13 @@ page_port=18080
 node "$root/tests/web/mock/service.mjs" "$mock_port" >"$work/mock.log" 2>&1 &
 pids+=($!)
 
+# Workers of a root master would otherwise run as nobody, who may not enter
+# the checkout (a clone in a private temporary folder): every file of the page
+# would be refused and each check would wait out its time.
+user_line=""
+[ "$(id -u)" = 0 ] && user_line="user root root;"
 cat >"$work/nginx.conf" <<CONF
+$user_line
 daemon off;
 worker_processes 1;
 pid $work/nginx.pid;
@@ -49,10 +55,11 @@ http {
       try_files \$uri \$uri/ =404;
       add_header Cache-Control no-cache;
     }
-    location /api/ {
+    location ~ ^/(api|zelapp)/ {
       proxy_pass http://127.0.0.1:$mock_port;
       proxy_buffering off;
       proxy_read_timeout 1h;
+      client_max_body_size 512m;
     }
   }
 }
@@ -60,14 +67,21 @@ CONF
 nginx -c "$work/nginx.conf" -p "$work" &
 pids+=($!)
 
-for _ in $(seq 100); do
-  curl -sf "http://127.0.0.1:$page_port/api/v1/log.cgi" >/dev/null && curl -sf "http://127.0.0.1:$page_port/" >/dev/null && break
+page_served() {
+  curl -sf "http://127.0.0.1:$page_port/api/v1/log.cgi" >/dev/null &&
+    curl -sf "http://127.0.0.1:$page_port/js/main.js" >/dev/null
+}
+served=0
+for _ in $(seq 600); do
+  page_served && served=1 && break
   sleep 0.1
 done
+[ "$served" = 1 ] || { echo "FAIL: nginx does not serve the page and the mock service" >&2; exit 1; }
 
 mock=http://127.0.0.1:$mock_port/mock
 export PAGE_TEST_GET="curl -sf -G '$mock/get' --data-urlencode \"memory=\$1\" --data-urlencode \"variable=\$2\""
 export PAGE_TEST_SET="curl -sf '$mock/set' --data-urlencode \"memory=\$1\" --data-urlencode \"variable=\$2\" --data-urlencode \"value=\$3\""
 export PAGE_TEST_RESTART="curl -sf -X POST '$mock/restart?ms=2000'"
 export PAGE_TEST_FAIL_NEXT_SET="curl -sf '$mock/fail-next-set' --data-urlencode \"error=\$1\""
+export PAGE_TEST_FILE="curl -sf -G '$mock/file' --data-urlencode \"folder=\$1\" --data-urlencode \"name=\$2\""
 timeout 400 node "$root/tests/web/browser-test.mjs" "http://127.0.0.1:$page_port/" "$build/page-test-output"

@@ -8,6 +8,7 @@ namespace load {
 
 namespace {
 const std::string JSON_HEADER = "Content-type: application/json\r\n\r\n";
+const std::string SEQUENCE_HEADER = "X-Change-Sequence: ";
 // Answered at once with the failure object: the cheapest request there is.
 const char* const CHECK_SCRIPT = "/api/v1/held-check";
 }  // namespace
@@ -17,9 +18,11 @@ void Tally::problem(const std::string& text) {
     problems.push_back(text);
 }
 
+// The variable answers name their change point in a header before the JSON one.
 nlohmann::json answerJson(const std::string& output) {
-    if (output.compare(0, JSON_HEADER.size(), JSON_HEADER) != 0) return nlohmann::json::value_t::discarded;
-    return nlohmann::json::parse(output.substr(JSON_HEADER.size()), nullptr, false);
+    size_t start = output.starts_with(SEQUENCE_HEADER) ? output.find("\r\n") + 2 : 0;
+    if (output.compare(start, JSON_HEADER.size(), JSON_HEADER) != 0) return nlohmann::json::value_t::discarded;
+    return nlohmann::json::parse(output.substr(start + JSON_HEADER.size()), nullptr, false);
 }
 
 namespace {

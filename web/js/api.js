@@ -17,15 +17,23 @@ async function request(path, options = {}) {
   return response;
 }
 
-export async function fetchAll(signal) {
-  return parseDocument(await (await request('all.cgi', { signal })).text());
+// The answer's document and the change point it stands for (null from a
+// service that gives out none).
+async function withToken(response) {
+  return { document: parseDocument(await response.text()), token: response.headers.get('X-Change-Sequence') };
 }
 
-// Held by the service until something changes. Resolves to null when the
-// front web server gave up waiting first (gateway time-out): nothing changed.
-export async function fetchUpdate(signal) {
+export async function fetchAll(signal) {
+  return withToken(await request('all.cgi', { signal }));
+}
+
+// Held by the service until something changes after the token's point (or
+// after the request, without a token). Resolves to null when the front web
+// server gave up waiting first (gateway time-out): nothing changed.
+export async function fetchUpdate(token, signal) {
+  const query = token === null ? '' : `?since=${encodeURIComponent(token)}`;
   try {
-    return parseDocument(await (await request('update.cgi', { signal })).text());
+    return await withToken(await request(`update.cgi${query}`, { signal }));
   } catch (error) {
     if (error instanceof HttpError && error.status === 504) return null;
     throw error;

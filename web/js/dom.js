@@ -29,3 +29,9 @@ export function pathOf({ memory, variable, index, field }) {
   if (field !== undefined) path += `.${field}`;
   return path;
 }
+
+// Shows a status text beside a control, marked when it reports a failure.
+export function tell(note, text, failed = false) {
+  note.textContent = text;
+  note.classList.toggle('failed', failed);
+}

@@ -1,7 +1,12 @@
 // Wires the page together: the variable groups follow the service, edits go
-// out through set.cgi, and the log and screen panels read on demand.
+// out through set.cgi, the log and screen panels read on demand, and the
+// console panels work the app's routes.
 
 import { fetchAll, fetchUpdate, postSet } from './api.js';
+import * as app from './app-api.js';
+import { DevicePanel } from './device-panel.js';
+import { FilesPanel } from './files-panel.js';
+import { FirmwarePanel } from './firmware-panel.js';
 import { Follower } from './follow.js';
 import { MemoryGroups } from './groups.js';
 import { LogPanel } from './log-panel.js';
@@ -10,6 +15,7 @@ import { setBody } from './set-body.js';
 import { Store } from './store.js';
 
 const $ = (id) => document.getElementById(id);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 const store = new Store();
 const writer = { write: (target, text) => postSet(setBody(target, text)) };
@@ -22,6 +28,17 @@ const logPanel = new LogPanel({
 });
 logPanel.refresh();
 new ScreenPanel({ image: $('screen-image'), button: $('screen-capture'), note: $('screen-note') });
+
+const firmwarePanel = new FirmwarePanel({
+  target: $('firmware-target'), file: $('firmware-file'), upload: $('firmware-upload'),
+  sent: $('firmware-sent'), sentText: $('firmware-sent-text'), state: $('firmware-state'), stateText: $('firmware-status'),
+}, { ...app, sleep }, () => devicePanel.refresh());
+const devicePanel = new DevicePanel({ body: $('device-body'), note: $('device-note'), refreshButton: $('device-refresh') },
+  app, (info) => firmwarePanel.setTargets(info));
+devicePanel.refresh();
+new FilesPanel({
+  folder: $('files-folder'), list: $('files-list'), listNote: $('files-note'), add: $('files-add'), addNote: $('files-add-note'),
+}, { ...app, confirm: (question) => window.confirm(question) }).show();
 
 $('filter').addEventListener('input', (event) => groups.setFilter(event.target.value));
 
@@ -38,7 +55,7 @@ const follower = new Follower(
   {
     fetchAll,
     fetchUpdate,
-    sleep: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
+    sleep,
     now: () => Date.now(),
   },
   {

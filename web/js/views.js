@@ -115,11 +115,13 @@ class ListView {
     const target = { ...this.target, index };
     if (kindOf(element) !== 'struct') {
       const view = createView(element, target, null);
-      return { cells: [view], element: h('tr', {}, h('th', {}, String(index)), h('td', { colspan: this.columns.length }, view.element)) };
+      return { cells: [view], element: h('tr', {}, indexCell(index), h('td', { colspan: this.columns.length }, view.element)) };
     }
     const cells = this.columns.map((column) =>
       createView(element[column], { ...target, field: column }, writerFor(element[column], this.writer)));
-    return { cells, element: h('tr', { 'data-index': index }, h('th', {}, String(index)), cells.map((cell) => h('td', {}, cell.element))) };
+    // The labels name the columns where a narrow screen stacks the cells.
+    return { cells, element: h('tr', { 'data-index': index }, indexCell(index),
+      cells.map((cell, i) => h('td', { 'data-label': this.columns[i] }, cell.element))) };
   }
 
   update(list) {
@@ -143,6 +145,8 @@ class ListView {
     return true;
   }
 }
+
+const indexCell = (index) => h('th', { 'data-label': '#' }, String(index));
 
 function columnsOf(list) {
   const sample = list.find((element) => kindOf(element) === 'struct');

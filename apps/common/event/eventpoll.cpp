@@ -16,8 +16,15 @@ namespace {
 volatile unsigned char timerFlag = 0;
 std::atomic<unsigned int> pendingSignals{0};
 volatile unsigned char terminateFlag = 0;
+// A signal that comes between the flag checks and epoll_wait would not
+// interrupt it: the handler also writes a byte here, which wakes the wait.
+// One pipe for all polls, as the flags are; each poll watches its read end.
+int wakePipe[2] = {-1, -1};
+// Marks the wake pipe's entries; no callback has this address.
+char wakeMark;
 
 void onSignal(int signal) {
+    int savedErrno = errno;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (signal == SIGALRM) {
         timerFlag = 1;
@@ -26,6 +33,10 @@ void onSignal(int signal) {
         terminateFlag = 1;
     }
     std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (wakePipe[1] >= 0 && write(wakePipe[1], "", 1) < 0) {
+        // Full: it wakes the wait already.
+    }
+    errno = savedErrno;
 }
 
 bool readFlag(volatile unsigned char& flag) {
@@ -44,6 +55,8 @@ bool takeTimerFlag() {
 }  // namespace
 
 EventPoll::EventPoll() : epollFd(-1), timer(nullptr), timerExists(false), ready{}, readyCount(0), nextEntry(0) {
+    if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) < 0)
+        throw std::runtime_error(std::string("pipe: ") + strerror(errno));
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigfillset(&action.sa_mask);
@@ -55,6 +68,11 @@ EventPoll::EventPoll() : epollFd(-1), timer(nullptr), timerExists(false), ready{
     epollFd = epoll_create(1);
     if (epollFd < 0) throw std::runtime_error(std::string("epoll_create: ") + strerror(errno));
     fcntl(epollFd, F_SETFD, FD_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.ptr = &wakeMark;
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, wakePipe[0], &wake) < 0)
+        throw std::runtime_error(std::string("epoll_ctl: ") + strerror(errno));
 }
 
 EventPoll::~EventPoll() {
@@ -110,11 +128,27 @@ void EventPoll::setTimer(int milliseconds) {
     if (timer_settime(timer, 0, &period, nullptr) < 0) THROW_ERROR_NUMBER("timer set");
 }
 
+void EventPoll::drainWakePipe() {
+    char bytes[64];
+    while (read(wakePipe[0], bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes)) {
+    }
+}
+
+void EventPoll::resetSignalsForChild() {
+    for (int number : {SIGINT, SIGTERM, SIGALRM, SIGPIPE}) signal(number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 int EventPoll::wait(int timeoutMs, bool ignoreTermination) {
+    drainWakePipe();
     unsigned int signals = pendingSignals.exchange(0);
     for (int n = 0; n < 32; ++n)
         if (signals & (1u << n)) LOG(LogLight, "SIG %i: %s", n, strsignal(n));
     if (!ignoreTermination && readFlag(terminateFlag)) return Terminate;
+    // An expiry between two waits: an unbounded wait would not see it until the next one.
+    if (takeTimerFlag()) return TimerExpired;
     if (epollFd < 0) THROW_ERROR("wait called on an already closed handle");
 
     readyCount = epoll_wait(epollFd, ready, MAX_EVENTS, timeoutMs);
@@ -130,8 +164,15 @@ int EventPoll::wait(int timeoutMs, bool ignoreTermination) {
         EventPoll& poll;
         ~PassEnd() { poll.readyCount = poll.nextEntry = 0; }
     } passEnd{*this};
-    for (nextEntry = 0; nextEntry < readyCount;) dispatch(ready[nextEntry++]);
-    return takeTimerFlag() ? TimerExpired : EventsHandled;
+    bool onlyWoken = true;
+    for (nextEntry = 0; nextEntry < readyCount;) {
+        epoll_event& entry = ready[nextEntry++];
+        if (entry.data.ptr == &wakeMark) continue;  // drained by the next wait
+        onlyWoken = false;
+        dispatch(entry);
+    }
+    if (takeTimerFlag()) return TimerExpired;
+    return onlyWoken ? Interrupted : EventsHandled;
 }
 
 void EventPoll::dispatch(epoll_event& entry) {

@@ -1,7 +1,8 @@
 #pragma once
 // The single event loop: epoll readiness dispatched to one callback object per
 // descriptor, termination signals turned into a result code, optional periodic
-// POSIX timer.
+// POSIX timer. A wait may be unbounded: every handled signal also wakes it,
+// even one that lands just before it starts.
 #include <ctime>
 #include <sys/epoll.h>
 #include <unordered_map>
@@ -30,10 +31,15 @@ public:
     int wait(int timeoutMs, bool ignoreTermination);
     void close();
     bool shouldTerminate() const;
+    // For a forked child before exec: the default dispositions and an empty
+    // mask, so the command behaves as when started from a shell.
+    static void resetSignalsForChild();
 
 private:
     static constexpr int MAX_EVENTS = 8;
 
+    // Empties the wake pipe: what it signalled is taken from the flags.
+    static void drainWakePipe();
     void dispatch(epoll_event& entry);
     // Null cancels every entry still waiting in the current pass.
     void cancelPendingEntries(Callback* callback);

@@ -171,6 +171,11 @@ void Fcgi::cleanup() {
     deleteList.clear();
 }
 
+std::optional<std::chrono::steady_clock::time_point> Fcgi::resumeMoment() const {
+    if (!paused) return std::nullopt;
+    return resumeAt;
+}
+
 void Fcgi::release(Request* request) noexcept {
     if (request->registered && request->fd >= 0) {
         request->registered = false;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 class Request;
@@ -38,6 +39,8 @@ public:
     void removeRequest(Request* request);
     Request* request(unsigned int id);
     void cleanup();
+    // When a cleanup() should take the listener back, if it is paused.
+    std::optional<std::chrono::steady_clock::time_point> resumeMoment() const;
 
     // Requests handed to the callback and not yet deleted, by connection id.
     std::map<unsigned int, Request*> requests;

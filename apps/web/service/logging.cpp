@@ -173,10 +173,7 @@ int Logging::popen(const char* command, int& pid) {
     // Child: only async-signal-safe calls from here on.
     setpgid(0, 0);
     // The service ignores SIGPIPE; the tool should die of it like any command.
-    signal(SIGPIPE, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    EventPoll::resetSignalsForChild();
     ::close(ends[0]);
     if (ends[1] != STDOUT_FILENO) {
         dup2(ends[1], STDOUT_FILENO);
@@ -272,16 +269,18 @@ bool Logging::appendOutput(Request& request) {
     return true;
 }
 
-void Logging::feedHeld(const std::map<unsigned int, Request*>& requests) {
+int Logging::feedHeld(const std::map<unsigned int, Request*>& requests) {
+    int answered = 0;
     for (const auto& [id, request] : requests) {
         const int* mark = std::any_cast<int>(&request->userData);
         if (mark == nullptr || *mark != LOG_REQUEST) continue;
         try {
-            appendOutput(*request);
+            if (appendOutput(*request)) ++answered;
         } catch (const std::exception&) {
             LOG(Error, "Could not send logging to request %i", id);
         }
     }
+    return answered;
 }
 
 void Logging::closePipe() {

@@ -66,8 +66,8 @@ public:
     // Sends the text after the request's "offset=" and ends the request, or
     // leaves it held when there is nothing new yet; true when it ended it.
     bool appendOutput(Request& request);
-    // Offers new text to every held log request among `requests`.
-    void feedHeld(const std::map<unsigned int, Request*>& requests);
+    // Offers new text to every held log request among `requests`; returns how many it answered.
+    int feedHeld(const std::map<unsigned int, Request*>& requests);
 
     // The log answer after the length line for a request with this query
     // string: false, writing nothing, when the client holds the whole text

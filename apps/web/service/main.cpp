@@ -11,7 +11,6 @@
 
 namespace {
 constexpr int FCGI_PORT = 9000;
-constexpr int LOOP_WAIT_MS = 100;
 
 void serve() {
     returnLargeBuffersToSystem();
@@ -21,7 +20,10 @@ void serve() {
     RequestHandler handler(poll, fcgi);
     fcgi.requestCallback = &handler;
     gen::getServerConnection()->handler = &handler;
-    while (poll.wait(LOOP_WAIT_MS, false) != EventPoll::Terminate) handler.periodic();
+    // The loop sleeps until an event or until the handler has something due:
+    // an idle device should not wake its processor for nothing.
+    int sleepMs = -1;
+    while (poll.wait(sleepMs, false) != EventPoll::Terminate) sleepMs = handler.periodic();
     gen::closeServerConnection();
 }
 }  // namespace

@@ -1,5 +1,6 @@
 #include "apps/web/service/onewiretool.h"
 
+#include "apps/common/event/eventpoll.h"
 #include "apps/common/log/log.h"
 
 #include <cerrno>
@@ -13,6 +14,7 @@ namespace {
 // In the child: data on stdin, stdout and stderr to the kernel log, as the
 // device's command expects, then the command found through PATH.
 [[noreturn]] void execTool(int input) {
+    EventPoll::resetSignalsForChild();
     dup2(input, STDIN_FILENO);
     int kmsg = open("/dev/kmsg", O_WRONLY | O_APPEND);
     if (kmsg >= 0) {

@@ -3,10 +3,12 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
+#include <optional>
 
 namespace {
-constexpr auto PERIOD = std::chrono::nanoseconds(99'999'999);
 // Matches a backslash or a double quote: escape() doubles the one and
 // escapes the other, which is what hand-built JSON texts need.
 constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
@@ -16,7 +18,6 @@ RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
     : fcgi(fcgi),
       variableLogging("MemStatic", "VariableLogging"),
       logging(poll) {
-    lastPeriodic = std::chrono::steady_clock::now();
     Introspection::setEscapeCharacters(ESCAPE_PATTERN);
     try {
         logging.init();
@@ -33,7 +34,7 @@ void RequestHandler::handleRequest(Request* request) {
     // What a client sends must never end the service: a route that raises is
     // answered with the failure object and the service goes on.
     try {
-        route(request, script);
+        if (originGuard.admit(*request)) route(request, script);
     } catch (const std::exception& error) {
         LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
         answerFailure(request, error.what());
@@ -44,7 +45,7 @@ void RequestHandler::route(Request* request, const std::string& script) {
     if (script == "/api/v1/all.cgi") {
         answerAll(request);
     } else if (script == "/api/v1/update.cgi") {
-        request->userData = UPDATE_REQUEST;
+        holdUpdate(request);
     } else if (script == "/api/v1/set.cgi") {
         answerSet(request);
     } else if (script == "/api/v1/log.cgi") {
@@ -82,16 +83,30 @@ void RequestHandler::appendLogOutput(Request* request) {
     logging.appendOutput(*request);
 }
 
-void RequestHandler::sendLogging() {
-    logging.feedHeld(fcgi.requests);
+int RequestHandler::sendLogging() {
+    logLengthOffered = logging.length();
+    return logging.feedHeld(fcgi.requests);
 }
 
-void RequestHandler::periodic() {
-    auto now = std::chrono::steady_clock::now();
-    if (now - lastPeriodic <= PERIOD) return;
-    lastPeriodic = now;
+// Runs after every pass of the loop, so closed requests are freed at once
+// however busy it is; pushes wait only for their pace.
+int RequestHandler::periodic() {
+    using Clock = PushPace::Clock;
+    auto now = Clock::now();
+    std::optional<Clock::time_point> due;
+    auto dueAt = [&due](Clock::time_point moment) { due = due ? std::min(*due, moment) : moment; };
+    auto paced = [&](PushPace& pace, bool pending, auto push) {
+        if (!pending) return;
+        if (!pace.ready(now)) return dueAt(pace.nextMoment());
+        if (push() > 0) pace.pushed(now);
+    };
     fcgi.cleanup();
-    sendUpdate();
-    sendLogging();
+    paced(updatePace, updateDue(), [this] { return sendUpdate(); });
+    paced(logPace, logging.length() != logLengthOffered, [this] { return sendLogging(); });
     fcgi.cleanup();
+    if (auto resume = fcgi.resumeMoment()) dueAt(*resume);
+    if (!due) return -1;
+    // Rounded up: waking a little early would only lead to another short wait.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }

@@ -4,8 +4,11 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/notify.h"
 #include "apps/common/event/serverconnection.h"
+#include "apps/web/service/changesequence.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/originguard.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
@@ -27,7 +30,10 @@ public:
 
     void handleRequest(Request* request) override;
     void handleEvent(const Notify& event) override;
-    void periodic();
+    // Cleans up, answers the held requests that are due, and returns how long
+    // the loop may sleep before the next thing is due: milliseconds, or -1
+    // when only an event can bring work.
+    int periodic();
 
     // Variable tree
     void createJsonTree(std::ostream& out);
@@ -38,14 +44,21 @@ public:
     static std::string encodeString(const std::string& text);
     // 1-Wire programming
     static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& out);
-    // Update push
-    void sendUpdate();
+    // Update push; both return how many held requests they answered.
+    int sendUpdate();
+    // The header of all.cgi and update.cgi answers: the current change point's token.
+    std::string changeHeader() const;
     // Kernel log stream
     void appendLogOutput(Request* request);
-    void sendLogging();
+    int sendLogging();
 
     static constexpr int UPDATE_REQUEST = 0;
     static constexpr int LOG_REQUEST = 1;
+    // The mark of an update request held until something changes after `point`.
+    struct UpdateSince {
+        ChangeSequence::Point point;
+    };
+    static constexpr auto PUSH_INTERVAL = std::chrono::milliseconds(100);
 
 private:
     void route(Request* request, const std::string& script);
@@ -55,14 +68,22 @@ private:
     void answerScreen(Request* request);
     void programModem(Request* request);
     void programRing(Request* request);
-    std::string buildUpdateBody();
+    void holdUpdate(Request* request);
+    bool updateDue() const;
+    std::string buildUpdateBody(const ChangeSequence::Selection& selection);
+    void answerUpdate(Request& request, const std::string& header, const std::string& body);
     void logVariableChange(const Notify& event);
 
     Fcgi& fcgi;
-    std::chrono::steady_clock::time_point lastPeriodic;
+    // Changes since the last push, for update requests without a point of their own.
     std::bitset<gen::EVENT_NAME_SIZE> changedVariables;
+    ChangeSequence changes;
+    PushPace updatePace{PUSH_INTERVAL};
+    PushPace logPace{PUSH_INTERVAL};
+    size_t logLengthOffered = 0;
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;
     ScreenCapture screenCapture;
+    OriginGuard originGuard;
 };

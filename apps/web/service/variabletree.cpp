@@ -12,6 +12,7 @@ void RequestHandler::answerAll(Request* request) {
     LOG(LogLight, "Request %s from %s to %s by %s", request->params["SCRIPT_FILENAME"].c_str(),
         request->params["REMOTE_ADDR"].c_str(), request->params["SERVER_ADDR"].c_str(),
         request->params["HTTP_USER_AGENT"].c_str());
+    request->writeHeader(changeHeader().c_str());
     request->output() << "{\r\n";
     request->output() << "\"id\": " << request->requestId() << ",\r\n";
     request->output() << "\"variables\": {";

@@ -29,6 +29,13 @@ start_service() {
   wait_until 200 port_open 9000 || fail "the service did not start"
 }
 
+# The stack with nginx serving the page as in the demo, for the browser tests.
+start_page_stack() {
+  [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+  stack_start
+  WEB_ROOT=$root/web start_nginx
+}
+
 start_updater() {
   "$bin/updater" "$@" &
   local pid=$!
@@ -55,12 +62,14 @@ app() {
 }
 
 # The body of an answer read on standard input: it must start with the
-# app's JSON header, which is dropped.
+# app's JSON header, which is dropped, after the change point's header of
+# the variable answers.
 JSON_HEADER=$'Content-type: application/json\r\n\r\n'
 body() {
   local answer
   answer=$(mktemp -p "$SANDBOX_SCRATCH")
   cat >"$answer"
+  [[ $(head -c 19 "$answer") != "X-Change-Sequence: " ]] || sed -i 1d "$answer"
   [ "$(head -c ${#JSON_HEADER} "$answer" | od -An -c)" = "$(printf %s "$JSON_HEADER" | od -An -c)" ] || fail "answer without the JSON header: $(head -c 80 "$answer")"
   tail -c +$((${#JSON_HEADER} + 1)) "$answer"
   rm -f "$answer"

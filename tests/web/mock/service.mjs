@@ -1,9 +1,9 @@
 // A stand-in for the web service behind the page, for developing and testing
 // the page before and beside the real one: it answers all.cgi, update.cgi,
 // set.cgi, log.cgi and screen.cgi in the service's formats from a mock
-// catalogue, serves web/, and offers control routes under /mock/ that play
-// the rest of the device (changes by other processes, a restart, a refused
-// write).
+// catalogue and the app's routes under /zelapp/v1, serves web/, and offers
+// control routes under /mock/ that play the rest of the device (changes by
+// other processes, a restart, a refused write, the files the device holds).
 //
 //   node tests/web/mock/service.mjs [port] [web folder]
 
@@ -11,6 +11,7 @@ import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
 import { deflateSync } from 'node:zlib';
+import { serveApp, storedFile } from './app.mjs';
 import { buildCatalogue, enumEntries, structText, variableText } from './catalogue.mjs';
 import { STRUCTS } from './data-model.mjs';
 
@@ -274,14 +275,19 @@ function hold(set, item, response) {
 async function readBody(request) {
   const chunks = [];
   for await (const chunk of request) chunks.push(chunk);
-  return Buffer.concat(chunks).toString();
+  return Buffer.concat(chunks);
+}
+
+// While the service is restarting, the front server answers for it.
+function down(response) {
+  if (Date.now() >= downUntil) return false;
+  response.writeHead(502, { 'Content-Type': 'text/plain' });
+  response.end('Bad Gateway');
+  return true;
 }
 
 function serveApi(name, url, request, response, body) {
-  if (Date.now() < downUntil) {
-    response.writeHead(502, { 'Content-Type': 'text/plain' });
-    return response.end('Bad Gateway');
-  }
+  if (down(response)) return undefined;
   switch (name) {
     case 'all.cgi':
       response.writeHead(200, { 'Content-Type': 'application/json' });
@@ -290,7 +296,7 @@ function serveApi(name, url, request, response, body) {
       return hold(heldUpdates, response, response);
     case 'set.cgi':
       response.writeHead(200, { 'Content-Type': 'application/json' });
-      return response.end(handleSet(body));
+      return response.end(handleSet(body.toString()));
     case 'log.cgi': {
       const query = url.search.slice(1);
       const offset = query.startsWith('offset=') ? parseInt(query.slice(7), 10) || 0 : 0;
@@ -340,6 +346,10 @@ function serveControl(name, params, response) {
     case 'log':
       appendLog(params.get('text') ?? '');
       return reply(200);
+    case 'file': {
+      const content = storedFile(params.get('folder'), params.get('name') ?? '');
+      return content ? reply(200, content.toString('hex')) : reply(404, 'no such file');
+    }
     default:
       return reply(404);
   }
@@ -367,8 +377,14 @@ createServer(async (request, response) => {
   const url = new URL(request.url, 'http://mock');
   const body = await readBody(request);
   if (url.pathname.startsWith('/api/v1/')) return serveApi(url.pathname.slice(8), url, request, response, body);
+  if (url.pathname.startsWith('/zelapp/v1/')) {
+    if (down(response)) return undefined;
+    const answer = serveApp(url.pathname.slice(10), request.method, request.headers, body);
+    response.writeHead(200, { 'Content-Type': 'application/json' });
+    return response.end(answer);
+  }
   if (url.pathname.startsWith('/mock/')) {
-    return serveControl(url.pathname.slice(6), new URLSearchParams(body || url.search), response);
+    return serveControl(url.pathname.slice(6), new URLSearchParams(body.toString() || url.search), response);
   }
   return serveFile(decodeURIComponent(url.pathname), response);
 }).listen(port, '127.0.0.1', () => console.log(`mock service on http://127.0.0.1:${port}/`));

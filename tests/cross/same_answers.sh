@@ -50,7 +50,7 @@ token = re.compile(rb'\AX-Change-Sequence: [!-~]+\r\n')
 armhf, native = (token.sub(b'', open(path, 'rb').read(), count=1) for path in sys.argv[1:])
 if armhf != native:
     at = next((i for i, (a, b) in enumerate(zip(armhf, native)) if a != b), min(len(armhf), len(native)))
-    sys.exit(f"first difference at byte {at}: {armhf[at - 40:at + 40]!r} against {native[at - 40:at + 40]!r}")
+    sys.exit(f"first difference at byte {at}: {armhf[max(at - 40, 0):at + 40]!r} against {native[max(at - 40, 0):at + 40]!r}")
 PY
 expect_tree "from the native service"
 echo "same_answers: $(wc -c <"$SANDBOX_SCRATCH/all.armhf") bytes of all.cgi alike"

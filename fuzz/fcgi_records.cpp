@@ -76,7 +76,7 @@ std::string nextRecord(FuzzedDataProvider& data) {
         content.assign(data.ConsumeIntegralInRange<size_t>(0, 65535), static_cast<char>(data.ConsumeIntegral<uint8_t>()));
         break;
     case 2: content = std::string("\0\1\1\0\0\0\0\0", 8).substr(0, data.ConsumeIntegralInRange(0, 8)); break;
-    default: content = pair(data.ConsumeRandomLengthString(16), data.ConsumeRandomLengthString(300)); break;
+    default: content = encodePair(data.ConsumeRandomLengthString(16), data.ConsumeRandomLengthString(300)); break;
     }
     if (type == BeginRequest && data.ConsumeBool()) content = begin(requestId, data.ConsumeBool()).substr(HEADER_SIZE);
     std::string bytes = record(type, requestId, content, data.ConsumeBool() ? data.ConsumeIntegral<uint8_t>() : 0);

@@ -1,39 +1,47 @@
-// The multipart/form-data reader of the update upload. Any body under any
-// content type is read without harm and writes nothing but the upload file;
-// a well-formed form, whose parts hold any bytes, yields exactly its text
-// fields and its file part byte for byte.
-#include "apps/web/service/zelapp.h"
+// The multipart/form-data reader of the update upload, fed the body in
+// pieces. Any body under any content type is read without harm, and what it
+// yields does not depend on where the pieces end; a well-formed form, whose
+// parts hold any bytes, yields exactly its text fields and its file part
+// byte for byte.
+#include "apps/web/service/formdata.h"
 #include "fuzz/support/target.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 
 namespace {
 
-using Fields = std::map<std::string, std::string>;
+using Fields = FormReader::Fields;
+const std::string FILE_PLACE = "<file>";
 
+struct Result : FilePartSink {
+    std::string open() override { return FILE_PLACE; }
+    void write(std::string_view bytes) override { file.append(bytes); }
 
-const std::string& uploadPath() {
-    static const std::string path = std::string(getenv("SANDBOX_SCRATCH") ? getenv("SANDBOX_SCRATCH") : "/tmp") +
-                                    "/form-data-fuzz-upload";
-    return path;
+    Fields fields;
+    std::string file;
+};
+
+Result read(const std::string& delimiter, std::string_view body, FuzzedDataProvider* chunking) {
+    Result result;
+    FormReader reader(delimiter, result);
+    while (!body.empty()) {
+        size_t piece = chunking ? chunking->ConsumeIntegralInRange<size_t>(1, 80) : body.size();
+        reader.feed(body.substr(0, piece));
+        body.remove_prefix(std::min(piece, body.size()));
+    }
+    result.fields = reader.fields();
+    return result;
 }
 
-std::string fileContents(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-bool parse(const std::string& contentType, const std::string& body, Fields& fields) {
-    Request request(nullptr, -1, 0);
-    request.params["CONTENT_TYPE"] = contentType;
-    request.postData = body;
-    return ZelApp::parseFormData(&request, fields, uploadPath().c_str());
+// The body read whole, and again in pieces of random sizes, must agree.
+Result readBothWays(const std::string& delimiter, const std::string& body, FuzzedDataProvider& data) {
+    Result whole = read(delimiter, body, nullptr);
+    Result pieces = read(delimiter, body, &data);
+    FUZZ_EXPECT(pieces.fields == whole.fields, "the fields depend on where the pieces end");
+    FUZZ_EXPECT(pieces.file == whole.file, "the file depends on where the pieces end");
+    return whole;
 }
 
 // A token of the characters boundaries and names are made of.
@@ -46,9 +54,11 @@ std::string token(FuzzedDataProvider& data, size_t most) {
 }
 
 // Part content of any bytes, except that no line may start with the
-// delimiter: a line starting with "-" gets another first byte.
-std::string content(FuzzedDataProvider& data) {
+// delimiter: a line starting with "-" gets another first byte. Partial
+// delimiters stay, to be told apart from the real one.
+std::string content(FuzzedDataProvider& data, const std::string& boundary) {
     std::string bytes = data.ConsumeRandomLengthString(300);
+    if (data.ConsumeBool()) bytes += "\r\n+-" + boundary.substr(0, data.ConsumeIntegralInRange<size_t>(0, boundary.size()));
     for (size_t at = 0; at < bytes.size(); ++at)
         if (bytes[at] == '-' && (at == 0 || bytes[at - 1] == '\n')) bytes[at] = '+';
     return bytes;
@@ -64,31 +74,30 @@ void wellFormed(FuzzedDataProvider& data) {
         bool isFile = !fileSent && data.ConsumeBool();
         std::string name = isFile ? "file" : token(data, 12);
         if (name == "file" && !isFile) name += "s";
-        std::string bytes = content(data);
+        std::string bytes = content(data, boundary);
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
         if (isFile) body += "; filename=\"" + token(data, 20) + "\"\r\nContent-Type: application/octet-stream";
         body += "\r\n\r\n" + bytes + "\r\n";
-        expected[name] = isFile ? uploadPath() : bytes;
+        expected[name] = isFile ? FILE_PLACE : bytes;
         if (isFile) file = bytes;
         fileSent = fileSent || isFile;
     }
     body += "--" + boundary + "--\r\n";
-    remove(uploadPath().c_str());
-    Fields fields;
     std::string type = data.ConsumeBool() ? "multipart/form-data; boundary=" + boundary
                                           : "multipart/form-data; boundary=\"" + boundary + "\"; charset=utf-8";
-    FUZZ_EXPECT(parse(type, body, fields), "a well-formed form was refused");
-    FUZZ_EXPECT(fields == expected, "the fields differ from the form's");
-    if (fileSent) FUZZ_EXPECT(fileContents(uploadPath()) == file, "the file part was not stored byte for byte");
+    std::optional<std::string> delimiter = FormReader::delimiter(type);
+    FUZZ_EXPECT(delimiter.has_value(), "a well-formed form was refused");
+    Result result = readBothWays(*delimiter, body, data);
+    FUZZ_EXPECT(result.fields == expected, "the fields differ from the form's");
+    FUZZ_EXPECT(result.file == file, "the file part was not kept byte for byte");
 }
 
 void anyBody(FuzzedDataProvider& data) {
     static const char* const TYPES[] = {"multipart/form-data; boundary=b", "multipart/form-data; boundary=",
                                         "multipart/form-data", "text/plain", "", "multipart/form-data;;boundary==;"};
     std::string type = data.ConsumeBool() ? data.PickValueInArray(TYPES) : data.ConsumeRandomLengthString(100);
-    Fields fields;
-    bool accepted = parse(type, data.ConsumeRemainingBytesAsString(), fields);
-    FUZZ_EXPECT(accepted || fields.empty(), "fields from a refused form");
+    std::string body = data.ConsumeRandomLengthString(4000);
+    if (std::optional<std::string> delimiter = FormReader::delimiter(type)) readBothWays(*delimiter, body, data);
 }
 
 }  // namespace

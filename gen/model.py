@@ -11,8 +11,7 @@ INT_RANGE = ("-2147483648", "2147483647")
 FLOAT_RANGE = ("-1e+38", "1e+38")
 STRING_CAPACITIES = {3, 10, 18, 20, 29, 30, 32, 40, 50, 60, 64, 128, 2048}
 BUFFER_LENGTHS = {1, 3, 4, 64}
-RESERVED_EVENTS = ["Invalid", "Subscribe", "Unsubscribe", "SubscribeAll", "UnsubscribeAll", "CalibAllMotor"]
-EVENT_COUNT = 935
+VARIABLE_EVENT = re.compile(r"^Var\w+Changed$")
 IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
 
 
@@ -287,16 +286,17 @@ class Model:
 
     def _load_events(self, lines):
         events = [text.strip() for _, text in lines.items]
-        if len(events) != EVENT_COUNT:
-            self.errors.append("events.txt holds %d events, not %d" % (len(events), EVENT_COUNT))
-        if events[:len(RESERVED_EVENTS)] != RESERVED_EVENTS:
-            self.errors.append("events 0 to 5 must be %s" % " ".join(RESERVED_EVENTS))
+        # The commands come first; every later event is a variable's.
+        first_variable = next((n for n, name in enumerate(events) if VARIABLE_EVENT.match(name)), len(events))
+        self.commands = events[:first_variable]
+        if not self.commands:
+            self.errors.append("events.txt starts with no broker command")
         seen = set()
         for number, name in enumerate(events):
             if name in seen:
                 self.errors.append("event %s appears twice" % name)
             seen.add(name)
-            if number >= len(RESERVED_EVENTS) and not re.match(r"^Var\w+Changed$", name):
+            if number >= first_variable and not VARIABLE_EVENT.match(name):
                 self.errors.append("event %d (%s) is not named Var<Name>Changed" % (number, name))
         return events
 

@@ -2,6 +2,7 @@
 // Text accessors of the enumerations and structures.
 #include "gen/code/introspection_gen.h"
 
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
 
 #include <cstdio>
@@ -29,7 +30,7 @@ std::string floatText(float value) {
 
 template <std::size_t N>
 std::string stringText(char const (&field)[N]) {
-    return "{\"value\":\"" + Introspection::escape(std::string(field, strnlen(field, N))) +
+    return "{\"value\":\"" + jsontext::patternEscaped(std::string(field, strnlen(field, N))) +
            "\", \"type\": \"string\" }";
 }
 

@@ -1268,7 +1268,6 @@ const EnumInfo gen::ENUM_ARRAY[] = {
 const unsigned int gen::ENUM_ARRAY_SIZE = 69;
 
 // The compiler checks the layouts the catalogue records.
-static_assert(gen::Error == 7, "LogLevel as in the model");
 static_assert(sizeof(gen::ScaleValues) == 48);
 static_assert(offsetof(gen::ScaleValues, TableEntryFlags) == 0);
 static_assert(offsetof(gen::ScaleValues, EncoderValue) == 4);

@@ -97,7 +97,7 @@ TEST(EventRecords, NamesComeFromTheTableAndNeverFromBeyondIt) {
     EXPECT_STREQ(eventName({1, 0, 0}), "Subscribe");
     EXPECT_STREQ(eventName({918, 0, 0}), "VarAppServiceLogLevelChanged");
     EXPECT_STREQ(eventName({934, 1, 2}), "VarAppDofCalculationLogLevelChanged");
-    EXPECT_STREQ(eventName({935, 0, 0}), "Unknown");
+    EXPECT_STREQ(eventName({gen::EVENT_NAME_SIZE, 0, 0}), "Unknown");
     EXPECT_STREQ(eventName({0xffffffff, 0, 0}), "Unknown");
 }
 

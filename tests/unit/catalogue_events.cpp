@@ -26,14 +26,14 @@ TEST(EventTable, ReservedNamesAndPublishedNumbers) {
 TEST(EventTable, EveryVariableOwnsOneEventNamedAfterIt) {
     std::set<std::string> names;
     for (unsigned int id = 0; id < gen::EVENT_NAME_SIZE; ++id) names.insert(gen::EVENT_NAME[id]);
-    EXPECT_EQ(names.size(), 935u) << "event names repeat";
+    EXPECT_EQ(names.size(), gen::EVENT_NAME_SIZE) << "event names repeat";
 
     std::map<unsigned int, int> owners;  // own records per event; copies are not counted
     for (unsigned int mem = 0; mem < 18; ++mem) {
         for (unsigned int var = 0; var < gen::MEMORY_ARRAY[mem].count; ++var) {
             VariableInfo const& info = gen::MEMORY_ARRAY[mem].variables[var];
             ASSERT_GE(info.event.id, 6u);
-            ASSERT_LT(info.event.id, 935u);
+            ASSERT_LT(info.event.id, gen::EVENT_NAME_SIZE);
             EXPECT_EQ(gen::EVENT_NAME[info.event.id], "Var" + std::string(info.name) + "Changed");
             owners[info.event.id] += info.memory == gen::AREA_POINTERS[mem];
         }
@@ -41,7 +41,7 @@ TEST(EventTable, EveryVariableOwnsOneEventNamedAfterIt) {
     EXPECT_EQ(owners.size(), 798u);
     for (auto const& [id, count] : owners) EXPECT_EQ(count, 1) << gen::EVENT_NAME[id];
     unsigned int outside = 0;
-    for (unsigned int id = 6; id < 935; ++id) outside += owners.count(id) == 0;
+    for (unsigned int id = 6; id < gen::EVENT_NAME_SIZE; ++id) outside += owners.count(id) == 0;
     EXPECT_EQ(outside, 131u) << "events of variables outside the catalogue";
 }
 
@@ -62,7 +62,7 @@ TEST(EventLocation, CopiesLeadToLensMarkersAndStrangersToTheFirstVariable) {
     Introspection::getVarLocation(Introspection::getVarEvent(5, 21), mem, var);
     EXPECT_EQ(mem, 6u) << "LensMarkerFocusValue0 lives in MemLensMarkers";
     EXPECT_EQ(var, 1u);
-    for (Notify stranger : {Notify{6, 0, 0}, Notify{3, 0, 0}, Notify{935, 0, 0}, Notify{0xffffffff, 1, 7}}) {
+    for (Notify stranger : {Notify{6, 0, 0}, Notify{3, 0, 0}, Notify{gen::EVENT_NAME_SIZE, 0, 0}, Notify{0xffffffff, 1, 7}}) {
         mem = var = 99;
         Introspection::getVarLocation(stranger, mem, var);
         EXPECT_EQ(mem, 0u) << stranger.id;

@@ -3,6 +3,7 @@
 // values_struct_test.cpp.
 #include "apps/common/introspection/escape.h"
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsontext.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -19,14 +20,14 @@ TEST(ValueDescription, PrintValueEscapesAsJsonRequiresAndPassesOtherBytes) {
 
 TEST(Escape, QuotesAndBackslashesGetABackslashOnceAPatternIsSet) {
     gEscapePattern = std::regex();
-    EXPECT_EQ(Introspection::escape(R"(a"b\c)"), R"(a"b\c)");
-    Introspection::setEscapeCharacters(R"([\\"])");
-    EXPECT_EQ(Introspection::escape(R"(\\"")"), R"(\\\\\"\")");
-    EXPECT_EQ(Introspection::escape("plain text \xc2\xb5"), "plain text \xc2\xb5");
+    EXPECT_EQ(jsontext::patternEscaped(R"(a"b\c)"), R"(a"b\c)");
+    jsontext::setEscapePattern(R"([\\"])");
+    EXPECT_EQ(jsontext::patternEscaped(R"(\\"")"), R"(\\\\\"\")");
+    EXPECT_EQ(jsontext::patternEscaped("plain text \xc2\xb5"), "plain text \xc2\xb5");
     // An invalid pattern raises and keeps the previous one.
-    EXPECT_THROW(Introspection::setEscapeCharacters("[unclosed"), std::regex_error);
-    EXPECT_EQ(Introspection::escape(R"(a"b)"), R"(a\"b)");
-    Introspection::setEscapeCharacters("x");
-    EXPECT_EQ(Introspection::escape(R"(x"x)"), R"(\x"\x)");
+    EXPECT_THROW(jsontext::setEscapePattern("[unclosed"), std::regex_error);
+    EXPECT_EQ(jsontext::patternEscaped(R"(a"b)"), R"(a\"b)");
+    jsontext::setEscapePattern("x");
+    EXPECT_EQ(jsontext::patternEscaped(R"(x"x)"), R"(\x"\x)");
     gEscapePattern = std::regex();
 }

@@ -60,6 +60,10 @@ protected:
         answer(request);
     }
 
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override {
+        return consumer ? consumer(request) : nullptr;
+    }
+
     // Runs the client in a thread and serves it from here until it is done.
     template <typename Client>
     auto withClient(Client client) {
@@ -83,6 +87,7 @@ protected:
     EventPoll poll;
     std::unique_ptr<Fcgi> fcgi = std::make_unique<Fcgi>(PORT, poll);
     std::function<void(Request*)> answer = [](Request* request) { request->end(); };
+    std::function<std::unique_ptr<BodyConsumer>(Request&)> consumer;
     std::vector<Seen> seen;
 
     void SetUp() override { fcgi->requestCallback = this; }
@@ -92,24 +97,24 @@ protected:
 // of unknown or ignored types in between (in a role other than responder).
 TEST_F(FcgiServer, ParamsAreDecodedAcrossRecordsAndSkippedTypes) {
     std::string longName(200, 'N'), value127(127, 'v'), value128(128, 'w');
-    std::string first = fcgiwire::pair(longName, value127) + fcgiwire::pair("A", "1");
-    std::string second = fcgiwire::pair("B", value128) + fcgiwire::pair("A", "2");
+    std::string first = fcgiwire::encodePair(longName, value127) + fcgiwire::encodePair("A", "1");
+    std::string second = fcgiwire::encodePair("B", value128) + fcgiwire::encodePair("A", "2");
     std::string bytes = fcgiwire::begin(1, false, 3) + fcgiwire::record(fcgiwire::Params, 1, first) +
                         fcgiwire::record(11, 1, "unknown", 1);
     for (uint8_t type : {2, 3, 6, 7, 8, 9, 10}) bytes += fcgiwire::record(type, 1, "ignored");
     bytes += fcgiwire::record(fcgiwire::Params, 1, second, 5) + request(1, "").substr(16);
-    ASSERT_EQ(fcgiwire::length(200).size(), 4u);
+    ASSERT_EQ(fcgiwire::encodeLength(200).size(), 4u);
     EXPECT_EQ(withClient([&] { return exchange(bytes); }).status, fcgiwire::ANSWERED);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].params, (Params{{longName, value127}, {"A", "2"}, {"B", value128}}));
 }
 
 TEST_F(FcgiServer, MalformedPairsEndTheirRecordButKeepEarlierPairs) {
-    std::string bothEmpty = fcgiwire::pair("A", "1") + std::string(2, '\0') + fcgiwire::pair("X", "x");
-    std::string tooLong = fcgiwire::pair("B", "2") + fcgiwire::length(50) + fcgiwire::length(1) + "short";
+    std::string bothEmpty = fcgiwire::encodePair("A", "1") + std::string(2, '\0') + fcgiwire::encodePair("X", "x");
+    std::string tooLong = fcgiwire::encodePair("B", "2") + fcgiwire::encodeLength(50) + fcgiwire::encodeLength(1) + "short";
     // Each length fits, their sum does not fit an int.
-    std::string overflowing = fcgiwire::pair("C", "3") + fcgiwire::length(0x7fffffff) + fcgiwire::length(0x7fffffff) + "z";
-    std::string cutLength = fcgiwire::pair("D", "4") + "\x80\x00";
+    std::string overflowing = fcgiwire::encodePair("C", "3") + fcgiwire::encodeLength(0x7fffffff) + fcgiwire::encodeLength(0x7fffffff) + "z";
+    std::string cutLength = fcgiwire::encodePair("D", "4") + "\x80\x00";
     std::string bytes = fcgiwire::begin(1, false);
     for (const auto& content : {bothEmpty, tooLong, overflowing, cutLength})
         bytes += fcgiwire::record(fcgiwire::Params, 1, content);
@@ -121,7 +126,7 @@ TEST_F(FcgiServer, MalformedPairsEndTheirRecordButKeepEarlierPairs) {
 }
 
 TEST_F(FcgiServer, RecordsArrivingInPiecesKeepTheirFraming) {
-    std::string bytes = request(1, fcgiwire::pair("SCRIPT_NAME", "/slow"), "body");
+    std::string bytes = request(1, fcgiwire::encodePair("SCRIPT_NAME", "/slow"), "body");
     withClient([&] {
         Connection connection("127.0.0.1", PORT, 5000);
         for (char byte : bytes) {
@@ -183,10 +188,10 @@ TEST_F(FcgiServer, KeptConnectionServesFreshRequestsAndEndClearsTheMark) {
     auto answers = withClient([] {
         Connection connection("127.0.0.1", PORT, 5000);
         std::vector<Answer> answers;
-        connection.send(request(1, fcgiwire::pair("FIRST", "1"), "one", true));
+        connection.send(request(1, fcgiwire::encodePair("FIRST", "1"), "one", true));
         answers.push_back(connection.receive());
         // Decoded into the first request's parameter storage: a repeated name still replaces.
-        connection.send(request(2, fcgiwire::pair("SECOND", "1") + fcgiwire::pair("SECOND", "2"), "", true));
+        connection.send(request(2, fcgiwire::encodePair("SECOND", "1") + fcgiwire::encodePair("SECOND", "2"), "", true));
         answers.push_back(connection.receive());
         return answers;
     });
@@ -306,7 +311,7 @@ TEST_F(FcgiServer, OversizeBodiesAreRefusedUnroutedAndNotKept) {
         return withClient([&] {
             Connection connection("127.0.0.1", PORT, 60000);
             connection.send(fcgiwire::begin(1, false) +
-                            fcgiwire::stream(fcgiwire::Params, 1, fcgiwire::pair("CONTENT_LENGTH", contentLength)));
+                            fcgiwire::stream(fcgiwire::Params, 1, fcgiwire::encodePair("CONTENT_LENGTH", contentLength)));
             for (size_t sent = 0; sent < times; ++sent) connection.send(record);
             connection.send(fcgiwire::record(fcgiwire::Stdin, 1, ""));
             return connection.receive().output;
@@ -325,6 +330,48 @@ TEST_F(FcgiServer, OversizeBodiesAreRefusedUnroutedAndNotKept) {
     EXPECT_TRUE(seen.empty());
 
     EXPECT_EQ(send(std::to_string(Request::MAX_BODY), tiny, 1), "");
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+// Counts what it was given and whether it still exists.
+struct Recorder : BodyConsumer {
+    Recorder(std::string& taken, int& alive) : taken(taken), alive(alive) { ++alive; }
+    ~Recorder() override { --alive; }
+    void take(std::string_view bytes) override { taken.append(bytes); }
+    std::string& taken;
+    int& alive;
+};
+
+// However large the body, none of it is collected; the consumer lasts until
+// the route has run, or until its connection goes mid-body.
+TEST_F(FcgiServer, AChosenConsumerTakesTheBodyAsItArrivesAndOnlyUntilTheRoute) {
+    std::string taken;
+    int alive = 0, aliveAtRoute = 0, created = 0;
+    consumer = [&](Request&) {
+        ++created;
+        return std::make_unique<Recorder>(taken, alive);
+    };
+    answer = [&](Request* request) {
+        aliveAtRoute = alive;
+        request->end();
+    };
+    std::string body(3 * fcgiwire::MAX_CONTENT + 5, 'b');
+    std::string params = fcgiwire::encodePair("CONTENT_LENGTH", std::to_string(Request::MAX_BODY * 4));
+    EXPECT_EQ(withClient([&] { return exchange(request(1, params, body)); }).status, fcgiwire::ANSWERED);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].body, "");
+    EXPECT_EQ(taken, body);
+    EXPECT_EQ(aliveAtRoute, 1);
+    EXPECT_EQ(alive, 0);
+
+    withClient([&] {
+        Connection gone("127.0.0.1", PORT, 5000);
+        return gone.send(fcgiwire::begin(1, false) + fcgiwire::stream(fcgiwire::Params, 1, params) +
+                         fcgiwire::record(fcgiwire::Stdin, 1, "part of it"));
+    });
+    for (int i = 0; i < 100 && (created < 2 || alive > 0); ++i) serve(10);
+    EXPECT_EQ(created, 2);
+    EXPECT_EQ(alive, 0);
     EXPECT_EQ(seen.size(), 1u);
 }
 

@@ -1,41 +1,36 @@
 // The update upload's multipart reader: which content types it takes, which
-// fields it keeps, and the exact bytes of the file part on disk.
-#include "apps/web/service/zelapp.h"
+// fields it keeps, the exact bytes of the file part, and that none of it
+// depends on where the body's pieces end.
+#include "apps/web/service/formdata.h"
 #include "support/kmsg.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace {
-constexpr const char* FILE_PATH = "/update/form-file";
-constexpr const char* CONTENT_TYPE = "multipart/form-data; boundary=abc";
-constexpr const char* NO_FILE = "<no file>";
+constexpr const char* DELIMITER = "--abc";
+constexpr const char* FILE_PLACE = "<file>";
 
-struct Form {
-    bool accepted;
-    std::map<std::string, std::string> fields;
+using Fields = FormReader::Fields;
+
+struct Form : FilePartSink {
+    std::string open() override {
+        ++opened;
+        return FILE_PLACE;
+    }
+    void write(std::string_view bytes) override { file.append(bytes); }
+
+    Fields fields;
     std::string file;
+    int opened = 0;
 };
 
-std::string fileContent(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return NO_FILE;
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-Form parse(const std::string& body, const char* contentType = CONTENT_TYPE) {
-    Request request(nullptr, -1, 0);
-    if (contentType != nullptr) request.params["CONTENT_TYPE"] = contentType;
-    request.postData = body;
-    unlink(FILE_PATH);
+// The body fed in pieces of `piece` bytes (0: whole).
+Form parse(const std::string& body, size_t piece = 0) {
     Form form;
-    form.accepted = ZelApp::parseFormData(&request, form.fields, FILE_PATH);
-    form.file = fileContent(FILE_PATH);
+    FormReader reader(DELIMITER, form);
+    if (piece == 0) piece = body.size();
+    for (size_t at = 0; at < body.size(); at += piece) reader.feed(std::string_view(body).substr(at, piece));
+    form.fields = reader.fields();
     return form;
 }
 
@@ -50,14 +45,11 @@ std::string filePart(const std::string& content) {
 }
 
 const std::string CLOSING = "--abc--\r\n";
-
-using Fields = std::map<std::string, std::string>;
 }  // namespace
 
 TEST(FormContentType, TakesOnlyMultipartWithANonEmptyBoundary) {
-    const std::string body = part("deviceid", "B1-1234") + CLOSING;
-    EXPECT_TRUE(parse(body, "multipart/form-data;boundary=abc").accepted);
-    EXPECT_EQ(parse(body, "multipart/form-data; boundary=\"abc\"").fields, (Fields{{"deviceid", "B1-1234"}}));
+    EXPECT_EQ(FormReader::delimiter("multipart/form-data;boundary=abc"), "--abc");
+    EXPECT_EQ(FormReader::delimiter("multipart/form-data; boundary=\"abc\"; charset=utf-8"), "--abc");
 
     struct Refused {
         const char* contentType;
@@ -65,28 +57,24 @@ TEST(FormContentType, TakesOnlyMultipartWithANonEmptyBoundary) {
     };
     for (Refused refused : {Refused{"Multipart/Form-Data; boundary=abc", "No multipart/form-data"},
                             Refused{"application/json", "No multipart/form-data"},
-                            Refused{nullptr, "No multipart/form-data"},
+                            Refused{"", "No multipart/form-data"},
                             Refused{"multipart/form-data", "No boundary"},
                             Refused{"multipart/form-data; boundary=", "No boundary"},
                             Refused{"multipart/form-data; boundary=\"\"", "No boundary"}}) {
         kmsg::Cursor log;
-        Form form = parse(filePart("x") + CLOSING, refused.contentType);
-        SCOPED_TRACE(refused.contentType ? refused.contentType : "(none)");
-        EXPECT_FALSE(form.accepted);
-        EXPECT_TRUE(form.fields.empty());
-        EXPECT_EQ(form.file, NO_FILE);
-        EXPECT_EQ(log.count(refused.message), 1u);
+        EXPECT_EQ(FormReader::delimiter(refused.contentType), std::nullopt) << refused.contentType;
+        EXPECT_EQ(log.count(refused.message), 1u) << refused.contentType;
     }
 }
 
 TEST(FormHeaderLine, SplitsAttributesKeepingTheFirstOfEachKey) {
     Fields attributes;
-    ZelApp::splitHeaderLine(attributes, "multipart/form-data; boundary=XyZ");
+    FormReader::splitHeaderLine(attributes, "multipart/form-data; boundary=XyZ");
     EXPECT_EQ(attributes, (Fields{{"multipart/form-data", ""}, {"boundary", "XyZ"}}));
 
     attributes.clear();
-    ZelApp::splitHeaderLine(attributes, "Content-Disposition: form-data; name=\"deviceid");
-    ZelApp::splitHeaderLine(attributes, "name=other; filename = \"a b.swu\" ;");
+    FormReader::splitHeaderLine(attributes, "Content-Disposition: form-data; name=\"deviceid");
+    FormReader::splitHeaderLine(attributes, "name=other; filename = \"a b.swu\" ;");
     EXPECT_EQ(attributes, (Fields{{"Content-Disposition: form-data", ""},
                                   {"name", "deviceid"},
                                   {"filename", "a b.swu"},
@@ -107,47 +95,76 @@ TEST(FormFields, KeepsTextPartsAndDropsWhatBelongsToNoPart) {
                        CLOSING + "epilogue\r\n";
     EXPECT_EQ(parse(body).fields, (Fields{{"deviceid", "LENS-77"}, {"empty", ""}}));
     // Without a delimiter nothing is a part.
-    Form none = parse("just text\r\n");
-    EXPECT_TRUE(none.accepted);
-    EXPECT_TRUE(none.fields.empty());
+    EXPECT_TRUE(parse("just text\r\n").fields.empty());
 }
 
 TEST(FormFile, WritesThePartsBytesExactly) {
     // The CR LF before the delimiter is dropped, every other one kept.
     Form form = parse(part("deviceid", "B1-1234") + filePart("x\r\ny") + CLOSING);
     EXPECT_EQ(form.file, "x\r\ny");
-    EXPECT_EQ(form.fields, (Fields{{"deviceid", "B1-1234"}, {"file", FILE_PATH}}));
+    EXPECT_EQ(form.fields, (Fields{{"deviceid", "B1-1234"}, {"file", FILE_PLACE}}));
     // Bare LF line ends stay, the one before the delimiter too.
     EXPECT_EQ(parse("--abc\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nx\ny\n--abc--\r\n").file, "x\ny\n");
-    // Every byte value, a lone CR and an empty line survive.
-    std::string binary;
-    for (int value = 0; value < 256; ++value) binary += static_cast<char>(value);
-    binary += "\r\r\n\r\n\rend";
-    EXPECT_EQ(parse(filePart(binary) + CLOSING).file, binary);
-    // An empty file part gives an empty file; two file parts follow each other.
-    EXPECT_EQ(parse(filePart("") + CLOSING).file, "");
-    EXPECT_EQ(parse(filePart("one") + filePart("two") + CLOSING).file, "onetwo");
+    // An empty file part gives an empty file; two file parts follow each other
+    // in the one sink.
+    Form empty = parse(filePart("") + CLOSING);
+    EXPECT_EQ(empty.file, "");
+    EXPECT_EQ(empty.opened, 1);
+    Form two = parse(filePart("one") + filePart("two") + CLOSING);
+    EXPECT_EQ(two.file, "onetwo");
+    EXPECT_EQ(two.opened, 1);
 }
 
-TEST(FormFile, KeepsWhatArrivedOfABodyCutShort) {
-    // Cut off mid-part: the content so far is on disk, the part is no field.
+// Every byte value, CRs and LFs in every combination, and lines that start
+// like the delimiter but are none: the same result wherever the pieces end,
+// a delimiter cut at any of its bytes included.
+TEST(FormFile, ReadsTheSameWhereverThePiecesEnd) {
+    std::string binary;
+    for (int value = 0; value < 256; ++value) binary += static_cast<char>(value);
+    binary += "\r\r\n\r\n\rend\r\n--ab\r\n-abc\r\n--ab\n--abX\r\n\n--a";
+    const std::string body = "pre\r\n--ab\r\n" + part("deviceid", "B1-1234\r\n--abd") + filePart(binary) +
+                             part("note", "--") + CLOSING;
+    const Form whole = parse(body);
+    EXPECT_EQ(whole.file, binary);
+    EXPECT_EQ(whole.fields, (Fields{{"deviceid", "B1-1234\r\n--abd"}, {"file", FILE_PLACE}, {"note", "--"}}));
+    for (size_t piece : {1, 2, 3, 5, 7, 64}) {
+        Form split = parse(body, piece);
+        EXPECT_EQ(split.file, whole.file) << "pieces of " << piece;
+        EXPECT_EQ(split.fields, whole.fields) << "pieces of " << piece;
+    }
+    for (size_t at = 1; at < body.size(); ++at) {
+        Form form;
+        FormReader reader(DELIMITER, form);
+        reader.feed(std::string_view(body).substr(0, at));
+        reader.feed(std::string_view(body).substr(at));
+        ASSERT_EQ(form.file, whole.file) << "cut at " << at;
+        ASSERT_EQ(reader.fields(), whole.fields) << "cut at " << at;
+    }
+}
+
+TEST(FormFile, StoresNoFieldOfAPartCutShort) {
+    // Cut off mid-part: the part is no field (so the upload is refused).
     Form cut = parse(part("deviceid", "B1-1234") + "--abc\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n"
                                                    "first\r\nsecond half");
-    EXPECT_TRUE(cut.accepted);
     EXPECT_EQ(cut.fields, (Fields{{"deviceid", "B1-1234"}}));
-    EXPECT_EQ(cut.file, "first\r\nsecond half\n");
     // Cut off inside the headers: no file is opened.
     Form headers = parse(part("deviceid", "B1-1234") + "--abc\r\nContent-Disposition: form-data; name=\"file\"\r\n");
     EXPECT_EQ(headers.fields, (Fields{{"deviceid", "B1-1234"}}));
-    EXPECT_EQ(headers.file, NO_FILE);
+    EXPECT_EQ(headers.opened, 0);
 }
 
-TEST(FormFile, StopsAtAHeaderBlockThatNeverEnds) {
+TEST(FormFile, StopsAtAHeaderBlockOrTextFieldThatNeverEnds) {
     kmsg::Cursor log;
     std::string endless = "--abc\r\n";
     for (int line = 0; line < 5000; ++line) endless += "X-Header-" + std::to_string(line) + ": value\r\n";
-    Form form = parse(part("deviceid", "B1-1234") + endless + "\r\nlost\r\n" + part("later", "lost") + CLOSING);
-    EXPECT_TRUE(form.accepted);
+    Form form = parse(part("deviceid", "B1-1234") + endless + "\r\nlost\r\n" + part("later", "lost") + CLOSING, 4096);
     EXPECT_EQ(form.fields, (Fields{{"deviceid", "B1-1234"}}));
     EXPECT_EQ(log.count("Part headers longer than"), 1u);
+
+    // A text part is no place for a file: it is not collected without end.
+    Form text = parse(part("deviceid", "B1-1234") + part("firmware", std::string(1 << 20, 'x')) + filePart("x") + CLOSING,
+                      65536);
+    EXPECT_EQ(text.fields, (Fields{{"deviceid", "B1-1234"}}));
+    EXPECT_EQ(text.opened, 0);
+    EXPECT_EQ(log.count("Form field longer than"), 1u);
 }

@@ -49,12 +49,13 @@ protected:
     void TearDown() override { gServerConnection = nullptr; }
 
     // What a route wrote after the default header.
-    std::string answer(void (ZelApp::*route)(Request*), const std::map<std::string, std::string>& params = {},
-                       const std::string& body = "") {
+    std::string answer(void (ZelApp::*route)(Request*)) {
         Request request(nullptr, -1, 0);
-        request.params = params;
-        request.postData = body;
         (*app.*route)(&request);
+        return written(request);
+    }
+
+    static std::string written(const Request& request) {
         return request.out.str().substr(std::char_traits<char>::length(Request::DEFAULT_HEADER));
     }
 
@@ -72,10 +73,15 @@ protected:
 
     std::string status() { return answer(&ZelApp::updateStatus); }
 
+    // The answer to an upload whose file holds "image".
     std::string upload(const std::string& deviceId) {
-        std::string body = "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + deviceId +
-                           "\r\n--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nimage\r\n--b--\r\n";
-        return answer(&ZelApp::update, {{"CONTENT_TYPE", "multipart/form-data; boundary=b"}}, body);
+        Request request(nullptr, -1, 0);
+        request.params["CONTENT_TYPE"] = "multipart/form-data; boundary=b";
+        request.consumer = ZelApp::updateBody(request);
+        request.consumer->take("--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + deviceId +
+                               "\r\n--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nimage\r\n--b--\r\n");
+        app->update(&request);
+        return written(request);
     }
 
     EventPoll poll;
@@ -190,13 +196,28 @@ TEST_F(AppTest, AccessoryUploadReadsTheSerialLikeStoiAndRefusesWhatIsNoInt) {
     }
 }
 
+TEST_F(AppTest, TheHostsBoardNameWithAnotherSerialIsAnAccessory) {
+    std::ofstream(Constants::SUP_FILE) << "previous";
+    unlink(Constants::CMF_FILE);
+    app->hostUpdate = false;
+    eventsOf([&] { EXPECT_EQ(upload("B1-9999"), "{\"taskid\": \"B1-9999\" }"); });
+    EXPECT_FALSE(app->hostUpdate);
+    EXPECT_EQ(gen::memExternalDevices().TlxUpdateDeviceSerial, 9999);
+    std::string host, accessory;
+    std::ifstream(Constants::SUP_FILE) >> host;
+    std::ifstream(Constants::CMF_FILE) >> accessory;
+    EXPECT_EQ(host, "previous");
+    EXPECT_EQ(accessory, "image");
+}
+
 TEST_F(AppTest, FileNamesThatAreNotOnePlainComponentTouchNothing) {
     const std::string folder = "/var//KPT/";
     for (std::string name : {std::string("/x\0y", 4), std::string("/\0", 2), std::string("/../x"), std::string("/a/b"),
                              std::string("/.."), std::string("x")}) {
         Request put(nullptr, -1, 0);
         put.params["REQUEST_METHOD"] = "PUT";
-        put.postData = "data";
+        put.consumer = ZelApp::fileBody(folder.c_str(), name);
+        put.consumer->take("data");
         app->fileOperation(&put, folder.c_str(), name);
         EXPECT_EQ(put.out.str(), std::string(Request::DEFAULT_HEADER) + "{\"result\": \"Open error\" }\r\n");
     }

@@ -20,7 +20,8 @@ const char* USAGE = R"(usage: fcgi-client [options]
   --host ADDRESS       IPv4 address of the application (127.0.0.1)
   --port PORT          its TCP port (9000)
   --param NAME=VALUE   a request parameter; repeat for more
-  --body FILE          the request body from FILE, '-' for standard input
+  --body FILE          the request body from FILE (sent as it is read), '-' for
+                       standard input
   --keep-conn          ask the application to keep the connection
   --request-id N       FastCGI request id (1)
   --role N             role in the begin record (1, responder)
@@ -134,14 +135,52 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-std::string composeRequest(const Options& options, const std::string& body, bool keepConnection) {
+// The records before the body.
+std::string composeHead(const Options& options) {
     auto id = static_cast<uint16_t>(options.requestId);
     std::string params;
-    for (const auto& [name, value] : options.params) params += fcgiwire::pair(name, value);
-    return fcgiwire::begin(id, keepConnection, static_cast<uint16_t>(options.role)) +
-           fcgiwire::stream(fcgiwire::Params, id, params, options.chunk) +
-           fcgiwire::stream(fcgiwire::Stdin, id, body, options.chunk);
+    for (const auto& [name, value] : options.params) params += fcgiwire::encodePair(name, value);
+    return fcgiwire::begin(id, options.keepConnection, static_cast<uint16_t>(options.role)) +
+           fcgiwire::stream(fcgiwire::Params, id, params, options.chunk);
 }
+
+// The request: raw bytes as given, or the head followed by the body records.
+// A body file is read a record at a time, so that an upload of any size is
+// never held whole (standard input, which can be read once, is).
+class Outgoing {
+public:
+    explicit Outgoing(const Options& options) : options(options) {
+        if (!options.rawFile.empty()) bytes = readFile(options.rawFile);
+        else if (!options.hexFile.empty()) bytes = fromHex(readFile(options.hexFile));
+        else {
+            composed = true;
+            bytes = composeHead(options);
+            if (options.bodyFile == "-") body = readFile("-");
+        }
+    }
+
+    bool send(Connection& connection) const {
+        if (!connection.send(bytes)) return false;
+        if (!composed) return true;
+        auto id = static_cast<uint16_t>(options.requestId);
+        if (options.bodyFile.empty() || options.bodyFile == "-")
+            return connection.send(fcgiwire::stream(fcgiwire::Stdin, id, body, options.chunk));
+        std::ifstream file(options.bodyFile, std::ios::binary);
+        if (!file) fail("cannot read " + options.bodyFile);
+        std::string chunk(options.chunk, '\0');
+        while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0)
+            if (!connection.send(fcgiwire::record(fcgiwire::Stdin, id, std::string_view(chunk.data(), file.gcount()))))
+                return false;
+        return connection.send(fcgiwire::record(fcgiwire::Stdin, id, ""));
+    }
+
+    bool composed = false;
+
+private:
+    const Options& options;
+    std::string bytes;
+    std::string body;
+};
 
 void print(const Options& options, const Answer& answer) {
     const std::string& shown = options.records ? answer.raw : answer.output;
@@ -149,16 +188,16 @@ void print(const Options& options, const Answer& answer) {
     if (!options.records) fwrite(answer.errors.data(), 1, answer.errors.size(), stderr);
 }
 
-int runOne(const Options& options, const std::string& request, bool composed) {
+int runOne(const Options& options, const Outgoing& request) {
     Connection connection(options.host, options.port, options.timeoutSeconds * 1000);
     Exit status = ANSWERED;
     for (int round = 0; round < options.repeat; ++round) {
-        connection.send(request);
+        request.send(connection);
         if (options.halfClose) connection.halfClose();
         if (!options.wait) return ANSWERED;
         Answer answer = connection.receive();
         // Raw input may have no end: everything up to end of file is the answer.
-        if (!composed && answer.status == CLOSED) answer.status = ANSWERED;
+        if (!request.composed && answer.status == CLOSED) answer.status = ANSWERED;
         print(options, answer);
         status = answer.status;
         if (status != ANSWERED) break;
@@ -166,7 +205,7 @@ int runOne(const Options& options, const std::string& request, bool composed) {
     return status;
 }
 
-int runMany(const Options& options, const std::string& request) {
+int runMany(const Options& options, const Outgoing& request) {
     std::vector<std::unique_ptr<Connection>> connections;
     for (int i = 0; i < options.connections; ++i) {
         connections.push_back(std::make_unique<Connection>(options.host, options.port, options.timeoutSeconds * 1000));
@@ -175,7 +214,7 @@ int runMany(const Options& options, const std::string& request) {
         // seconds; this test is about many open connections, not that queue.
         usleep(CONNECT_PACE_US);
     }
-    for (auto& connection : connections) connection->send(request);
+    for (auto& connection : connections) request.send(*connection);
     int answered = 0;
     for (auto& connection : connections) answered += connection->receive().status == ANSWERED;
     printf("%d/%d\n", answered, options.connections);
@@ -186,12 +225,8 @@ int runMany(const Options& options, const std::string& request) {
 
 int main(int argc, char** argv) try {
     Options options = parse(argc, argv);
-    bool composed = options.rawFile.empty() && options.hexFile.empty();
-    std::string request;
-    if (!options.rawFile.empty()) request = readFile(options.rawFile);
-    else if (!options.hexFile.empty()) request = fromHex(readFile(options.hexFile));
-    else request = composeRequest(options, options.bodyFile.empty() ? "" : readFile(options.bodyFile), options.keepConnection);
-    return options.connections > 1 ? runMany(options, request) : runOne(options, request, composed);
+    Outgoing request(options);
+    return options.connections > 1 ? runMany(options, request) : runOne(options, request);
 } catch (const std::runtime_error& error) {
     fail(error.what());
 }

@@ -32,7 +32,7 @@ int connectTo(int port) {
 
 std::string fastcgiRequest(uint16_t requestId, const Params& params, const std::string& body, bool keep) {
     std::string pairs;
-    for (const auto& [name, value] : params) pairs += fcgiwire::pair(name, value);
+    for (const auto& [name, value] : params) pairs += fcgiwire::encodePair(name, value);
     return fcgiwire::begin(requestId, keep) + fcgiwire::stream(fcgiwire::Params, requestId, pairs) +
            fcgiwire::stream(fcgiwire::Stdin, requestId, body);
 }

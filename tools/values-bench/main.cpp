@@ -1,7 +1,9 @@
 // Times reading every variable of the store as text, the way one all.cgi
 // answer does, against a plain copy-and-format walk over the same bytes.
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
+#include "apps/common/introspection/valuetext.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
@@ -26,20 +28,11 @@ int elementCount(unsigned int mem, unsigned int var) {
     return list ? std::atoi(Introspection::getVarArrayLen(mem, var)) : 1;
 }
 
-// What one all.cgi answer computes per variable: its text and its description.
+// What one all.cgi answer computes per variable when nothing is kept: its
+// text and its description.
 std::string describe(unsigned int mem, unsigned int var, int index) {
-    std::string value = Introspection::getVarValue(mem, var, index);
-    switch (Introspection::getVarBaseType(mem, var)) {
-    case TypeStruct:
-        return value;
-    case TypeEnum:
-        return IntrospectionEnum::printEnum(value, Introspection::getVarType(mem, var));
-    case TypeBool:
-        return Introspection::printBool(value == "true");
-    default:
-        return Introspection::printValue(value, Introspection::getVarType(mem, var),
-                                         Introspection::getVarMin(mem, var), Introspection::getVarMax(mem, var));
-    }
+    VariableInfo const& info = Introspection::variable(mem, var);
+    return describeValue(mem, var, static_cast<char*>(*info.memory) + info.offset, index);
 }
 
 template <typename Reader>
@@ -148,7 +141,7 @@ int main(int argc, char** argv) {
     if (rounds <= 0) rounds = 1;
     fillStore();
     // As the service runs: texts inside structures are escaped.
-    Introspection::setEscapeCharacters(R"([\\"])");
+    jsontext::setEscapePattern(R"([\\"])");
     auto valueText = [](unsigned int mem, unsigned int var, int index) {
         return Introspection::getVarValue(mem, var, index).size();
     };

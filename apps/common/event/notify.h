@@ -1,6 +1,8 @@
 #pragma once
 // The event record: unit of the broker's wire format and the change event that
 // every catalogue variable carries.
+#include "gen/code/catalogue_numbers.h"
+
 #include <cstdint>
 
 struct Notify {
@@ -13,11 +15,7 @@ struct Notify {
 static_assert(sizeof(Notify) == 12, "Notify is the 12-byte wire record");
 
 namespace gen {
-constexpr unsigned int EVENT_NAME_SIZE = 935;
 extern const char* const EVENT_NAME[EVENT_NAME_SIZE];
-
-// Reserved broker commands and the one command event that is not variable-bound.
-enum ReservedEvent : uint32_t { Invalid = 0, Subscribe = 1, Unsubscribe = 2, SubscribeAll = 3, UnsubscribeAll = 4, CalibAllMotor = 5 };
 }  // namespace gen
 
 // One read of at most max records; a trailing partial record is dropped.

@@ -1,4 +1,3 @@
-#include "apps/common/introspection/escape.h"
 #include "apps/common/introspection/introspection.h"
 
 #include <nlohmann/json.hpp>
@@ -16,12 +15,4 @@ std::string Introspection::printValue(std::string const& value, std::string cons
 std::string Introspection::printBool(bool value) {
     return std::string("{ \"value\": \"") + (value ? "true" : "false") +
            "\", \"type\": \"bool\", \"textid\": [ \"false\", \"true\" ]}";
-}
-
-std::string Introspection::escape(std::string const& text) {
-    return std::regex_replace(text, gEscapePattern, "\\$&");
-}
-
-void Introspection::setEscapeCharacters(std::string const& pattern) {
-    gEscapePattern = std::regex(pattern, std::regex::ECMAScript);
 }

@@ -80,6 +80,9 @@ public:
 
     // Typed value access
     static std::string getVarValue(unsigned int mem, unsigned int var, int index);
+    // The value text of the bytes at address: the variable's place in its
+    // area or a copy of it ("n/a" for null).
+    static std::string valueAt(VariableInfo const& info, char* address, int index);
     static std::string setVarValue(unsigned int mem, unsigned int var, char const* value);
     static std::string setVarValueJson(unsigned int mem, unsigned int var, JsonPairs const& pairs, int index);
     static std::string getVarMin(unsigned int mem, unsigned int var);
@@ -90,8 +93,6 @@ public:
     static std::string printValue(std::string const& value, std::string const& type, std::string const& min,
                                   std::string const& max);
     static std::string printBool(bool value);
-    static std::string escape(std::string const& text);
-    static void setEscapeCharacters(std::string const& pattern);
 
     // Catalogue record of a checked (mem, var) pair.
     static VariableInfo& variable(unsigned int mem, unsigned int var);

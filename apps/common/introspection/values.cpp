@@ -49,8 +49,11 @@ bool floatInRange(VariableInfo const& info, char const* value) {
 std::string Introspection::getVarValue(unsigned int mem, unsigned int var, int index) {
     VariableInfo const& info = variable(mem, var);
     char* payload = payloadOf(info);
-    if (payload == nullptr) return "n/a";
-    char* address = payload + info.offset;
+    return valueAt(info, payload != nullptr ? payload + info.offset : nullptr, index);
+}
+
+std::string Introspection::valueAt(VariableInfo const& info, char* address, int index) {
+    if (address == nullptr) return "n/a";
     if (info.baseType == TypeString) return readString(info, address);
     if (!isStructList(info)) return info.getter(address, 0);
     checkElementIndex(info, static_cast<uint32_t>(index));

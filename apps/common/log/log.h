@@ -2,20 +2,9 @@
 // Diagnostics and error raising for every module: one kernel-log record per
 // message, filtered by a threshold that lives in shared memory so another
 // process can change our verbosity at run time.
-#include <cstdarg>
+#include "gen/code/catalogue_numbers.h"
 
-namespace gen {
-enum LogLevel : int {
-    DebugAll = 0,
-    DebugMost = 1,
-    DebugLight = 2,
-    LogAll = 3,
-    LogMost = 4,
-    LogLight = 5,
-    Warn = 6,
-    Error = 7,
-};
-}
+#include <cstdarg>
 
 // Null until start-up points it at the shared variable AppServiceLogLevel.
 extern gen::LogLevel* gComponentLogLevel;

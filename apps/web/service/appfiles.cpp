@@ -1,6 +1,8 @@
 // Lens tables, focus rings and setups: listing a folder and reading, storing
 // and deleting single files in it. No request reaches outside the folder.
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/uploadfile.h"
 #include "apps/web/service/zelapp.h"
 
 #include <cerrno>
@@ -13,7 +15,7 @@
 
 namespace {
 constexpr size_t COPY_CHUNK = 64 * 1024;
-constexpr const char* TEMPORARY_NAME = ".incoming-XXXXXX";
+constexpr const char* TEMPORARY_NAME = ".incoming-";
 
 class Descriptor {
 public:
@@ -46,22 +48,6 @@ void writeOpenError(Request* request) {
     request->output() << "{" << "\"result\": \"Open error\" }\r\n";
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
-mode_t creationMode() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 void sendFile(Request* request, const std::string& path) {
     // Never follow a link out of the folder, and never block on a FIFO.
     Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -79,27 +65,28 @@ void sendFile(Request* request, const std::string& path) {
     }
 }
 
-// Written beside the target and renamed over it, so a failed write never
-// leaves a half-written file and an old file survives a failed replacement.
-void storeFile(Request* request, const char* folder, const std::string& path) {
-    if (mkdir(folder, 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder);
-    std::string temporary = std::string(folder) + TEMPORARY_NAME;
-    Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
+// The content was written beside the target as it arrived (fileBody) and
+// is renamed over it only now, whole: a failed write never leaves a
+// half-written file, and an old file survives a failed replacement.
+void storeFile(Request* request, const std::string& path) {
+    auto* upload = dynamic_cast<UploadFile*>(request->consumer.get());
+    if (upload == nullptr || !upload->open()) {
         writeOpenError(request);
         return;
     }
-    bool stored = fchmod(file.get(), creationMode()) == 0 && writeAll(file.get(), request->postData) &&
-                  fsync(file.get()) == 0 && file.close() && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!stored) {
-        LOG(Warn, "Could not store %s: %s", path.c_str(), strerror(errno));
-        unlink(temporary.c_str());
-        writeResult(request->output(), "Write error");
+    if (!upload->place(path)) {
+        writeResult(request->output(), upload->outOfSpace() ? "Not enough space for the file" : "Write error");
         return;
     }
     writeResult(request->output(), "Success");
 }
 }  // namespace
+
+std::unique_ptr<BodyConsumer> ZelApp::fileBody(const char* folder, const std::string& name) {
+    if (!isPlainName(name)) return std::make_unique<DiscardedBody>();
+    if (mkdir(folder, 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder);
+    return std::make_unique<UploadFile>(std::string(folder) + TEMPORARY_NAME);
+}
 
 void ZelApp::fileOperation(Request* request, const char* folder, const std::string& name) {
     std::string method = request->params["REQUEST_METHOD"];
@@ -120,7 +107,7 @@ void ZelApp::fileOperation(Request* request, const char* folder, const std::stri
     if (method == "GET")
         sendFile(request, path);
     else if (method == "PUT")
-        storeFile(request, folder, path);
+        storeFile(request, path);
     else
         writeResult(request->output(), unlink(path.c_str()) == 0 ? "Success" : "No such file");
 }
@@ -138,7 +125,7 @@ void ZelApp::listOperation(Request* request, const char* folder) {
         if (entry->d_type != DT_REG) continue;
         if (!first) out << ",";
         first = false;
-        out << "\r\n\"" << jsonText(entry->d_name) << "\"";
+        out << "\r\n\"" << jsontext::backslashEscaped(entry->d_name) << "\"";
     }
     out << "\r\n]";
     closedir(directory);

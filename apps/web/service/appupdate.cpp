@@ -1,12 +1,14 @@
 // The update upload: puts the uploaded file where the host's or an
 // accessory's update process expects it and announces it through the store.
 #include "apps/common/constants/constants.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/appvariables.h"
+#include "apps/web/service/formdata.h"
+#include "apps/web/service/uploadfile.h"
 #include "apps/web/service/zelapp.h"
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -31,15 +33,48 @@ std::optional<int> serialNumber(const std::string& text) {
         return std::nullopt;
     }
 }
+
+// The update form as it arrives: its file part goes straight to disk.
+class FormUpload final : public BodyConsumer, private FilePartSink {
+public:
+    explicit FormUpload(std::string delimiter) : reader(std::move(delimiter), *this), file(ZelApp::UPLOAD_FILE) {
+        if (debugAll()) bodyCopy.open(ZelApp::POST_DATA_COPY, std::ios::binary | std::ios::trunc);
+    }
+
+    void take(std::string_view bytes) override {
+        if (bodyCopy.is_open()) bodyCopy.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        reader.feed(bytes);
+    }
+
+    const FormReader::Fields& fields() const { return reader.fields(); }
+    UploadFile& uploaded() { return file; }
+
+private:
+    std::string open() override {
+        file.open();
+        return file.path();
+    }
+    void write(std::string_view bytes) override { file.write(bytes); }
+
+    FormReader reader;
+    UploadFile file;
+    std::ofstream bodyCopy;
+};
 }  // namespace
 
+std::unique_ptr<BodyConsumer> ZelApp::updateBody(Request& request) {
+    std::optional<std::string> delimiter = FormReader::delimiter(request.params["CONTENT_TYPE"]);
+    if (!delimiter) return std::make_unique<DiscardedBody>();
+    return std::make_unique<FormUpload>(std::move(*delimiter));
+}
+
 void ZelApp::update(Request* request) {
-    if (debugAll()) std::ofstream(POST_DATA_COPY, std::ios::binary | std::ios::trunc) << request->postData;
-    std::map<std::string, std::string> formFields;
-    if (!parseFormData(request, formFields, UPLOAD_FILE)) {
+    auto* upload = dynamic_cast<FormUpload*>(request->consumer.get());
+    if (upload == nullptr) {
         writeResult(request->output(), "Invalid content type");
         return;
     }
+    const FormReader::Fields& formFields = upload->fields();
     LOG(DebugAll, "Request content:");
     for (const auto& [name, value] : formFields) LOG(DebugAll, "  \"%s\": \"%s\"", name.c_str(), value.c_str());
 
@@ -68,11 +103,12 @@ void ZelApp::update(Request* request) {
         writeResult(request->output(), NOT_DEVICE_SERIAL);
         return;
     }
-    std::error_code failure;
-    std::filesystem::rename(file->second, forHost ? Constants::SUP_FILE : Constants::CMF_FILE, failure);
-    if (failure) {
-        LOG(Error, "Could not move %s: %s", file->second.c_str(), failure.message().c_str());
-        writeResult(request->output(), "Could not store the update file");
+    // A file that did not arrive whole is never put in place: the previous
+    // update file stays, and nothing is announced.
+    UploadFile& uploaded = upload->uploaded();
+    if (!uploaded.place(forHost ? Constants::SUP_FILE : Constants::CMF_FILE)) {
+        writeResult(request->output(),
+                    uploaded.outOfSpace() ? "Not enough space for the update file" : "Could not store the update file");
         return;
     }
     // The file is in place; what is written before a lost broker stays
@@ -86,7 +122,7 @@ void ZelApp::update(Request* request) {
         writeResult(request->output(), "Could not announce the update file");
         return;
     }
-    request->output() << "{" << "\"taskid\": \"" << jsonText(targetId) << "\" }";
+    request->output() << "{" << "\"taskid\": \"" << jsontext::backslashEscaped(targetId) << "\" }";
 }
 
 void ZelApp::announceHostUpdate() {

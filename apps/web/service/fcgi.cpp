@@ -67,7 +67,7 @@ Fcgi::~Fcgi() {
         } catch (...) {
         }
     }
-    for (auto& [id, request] : connections) release(request);
+    for (auto& [id, request] : connections) release(std::move(request));
     connections.clear();
     requests.clear();
     deleteList.clear();
@@ -101,14 +101,12 @@ bool Fcgi::accept() {
 void Fcgi::serve(int socket) {
     configureConnection(socket);
     unsigned int id = nextId++;
-    auto* request = new Request(this, socket, id);
-    connections[id] = request;
+    Request& request = *(connections[id] = std::make_unique<Request>(this, socket, id));
     try {
-        poll.add(socket, request, EPOLLIN);
-        request->registered = true;
+        poll.add(socket, &request, EPOLLIN);
+        request.registered = true;
     } catch (const std::runtime_error&) {
-        connections.erase(id);
-        delete request;  // closes the socket
+        connections.erase(id);  // closes the socket
     }
 }
 
@@ -145,6 +143,14 @@ void Fcgi::removeRequest(Request* request) {
     deleteList.push_back(request->id);
 }
 
+std::unique_ptr<BodyConsumer> Fcgi::RequestCallback::bodyConsumer(Request&) {
+    return nullptr;
+}
+
+std::unique_ptr<BodyConsumer> Fcgi::bodyConsumer(Request& request) {
+    return requestCallback ? requestCallback->bodyConsumer(request) : nullptr;
+}
+
 Request* Fcgi::request(unsigned int id) {
     auto found = requests.find(id);
     return found == requests.end() ? nullptr : found->second;
@@ -163,10 +169,10 @@ void Fcgi::cleanup() {
         // was never listed, but is freed all the same.
         auto connection = connections.find(id);
         if (connection == connections.end()) continue;  // deleted for an earlier mark
-        Request* request = connection->second;
+        std::unique_ptr<Request> request = std::move(connection->second);
         connections.erase(connection);
         LOG(DebugMost, "REQUEST delete(%i)", request->id);
-        release(request);
+        release(std::move(request));
     }
     deleteList.clear();
 }
@@ -176,12 +182,11 @@ std::optional<std::chrono::steady_clock::time_point> Fcgi::resumeMoment() const 
     return resumeAt;
 }
 
-void Fcgi::release(Request* request) noexcept {
+void Fcgi::release(std::unique_ptr<Request> request) noexcept {
     if (request->registered && request->fd >= 0) {
         request->registered = false;
         unregister(request->fd);
     }
-    delete request;
 }
 
 void Fcgi::unregister(int socket) noexcept {

@@ -3,9 +3,11 @@
 // one Request per connection, hands complete requests to the request callback
 // and owns every Request until the deferred deletion in cleanup().
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/bodyconsumer.h"
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,6 +18,9 @@ public:
     class RequestCallback {
     public:
         virtual void handleRequest(Request* request) = 0;
+        // Asked once a request's parameters are complete: the consumer that
+        // takes its body as it arrives, or none to have it collected.
+        virtual std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
 
     protected:
         ~RequestCallback() = default;
@@ -37,12 +42,14 @@ public:
     void event(EventType type) override;
     void addRequest(Request* request);
     void removeRequest(Request* request);
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
     Request* request(unsigned int id);
     void cleanup();
     // When a cleanup() should take the listener back, if it is paused.
     std::optional<std::chrono::steady_clock::time_point> resumeMoment() const;
 
-    // Requests handed to the callback and not yet deleted, by connection id.
+    // Requests handed to the callback and not yet deleted, by connection id
+    // (owned as connections).
     std::map<unsigned int, Request*> requests;
     RequestCallback* requestCallback;
 
@@ -51,7 +58,7 @@ private:
     void serve(int socket);
     void pauseAccepting();
     void resumeAccepting();
-    void release(Request* request) noexcept;
+    void release(std::unique_ptr<Request> request) noexcept;
     void unregister(int socket) noexcept;
 
     int fd;
@@ -60,7 +67,7 @@ private:
     EventPoll& poll;
     // Every accepted connection not yet deleted, complete or not, so that a
     // connection that hangs up before its first request is freed too.
-    std::map<unsigned int, Request*> connections;
+    std::map<unsigned int, std::unique_ptr<Request>> connections;
     // Set while the listener is off the poll after an accept failure (such
     // as running out of descriptors, which would otherwise be reported again
     // at once); a cleanup() after the pause takes it back.

@@ -1,10 +1,6 @@
-// The multipart/form-data reader of the update upload: text parts become
-// form fields, the part named "file" goes to disk as it is read.
-#include "apps/common/log/log.h"
-#include "apps/web/service/zelapp.h"
+#include "apps/web/service/formdata.h"
 
-#include <fstream>
-#include <string_view>
+#include "apps/common/log/log.h"
 
 namespace {
 // White space of the C locale and the double quote, which wraps values.
@@ -12,6 +8,9 @@ constexpr std::string_view TRIMMED = " \t\n\v\f\r\"";
 // A part's header block is a few short lines; one that runs on longer is
 // not a header block, and keeping its lines would cost memory without end.
 constexpr size_t MAX_HEADER_BYTES = 16 * 1024;
+// The text fields of the form are short; a longer text part is no field of
+// this form, and collecting it would hold the body in memory after all.
+constexpr size_t MAX_FIELD_BYTES = 64 * 1024;
 
 std::string_view trimStart(std::string_view text) {
     size_t start = text.find_first_not_of(TRIMMED);
@@ -27,99 +26,10 @@ std::string_view trim(std::string_view text) {
     return trimStart(trimEnd(text));
 }
 
-// Walks the body line by line. A part's content is reproduced byte for byte,
-// except the CR LF before the next delimiter, which belongs to the delimiter:
-// a content line's CR LF is therefore written only once another line follows.
-class FormReader {
-public:
-    FormReader(std::map<std::string, std::string>& formFields, const char* filePath, std::string delimiter)
-        : formFields(formFields), filePath(filePath), delimiter(std::move(delimiter)) {}
-
-    // False once the body can no longer be a form.
-    bool read(std::string_view line) {
-        if (line.starts_with(delimiter)) {
-            startPart();
-        } else if (inHeaders) {
-            headerBytes += line.size() + 1;
-            if (headerBytes > MAX_HEADER_BYTES) {
-                LOG(Warn, "Part headers longer than %zu bytes", MAX_HEADER_BYTES);
-                return false;
-            }
-            headerLine(line);
-        } else {
-            contentLine(line);
-        }
-        return true;
-    }
-
-private:
-    void startPart() {
-        auto name = attributes.find("name");
-        if (name != attributes.end()) formFields[name->second] = value;
-        LOG(DebugMost, "Start of new block");
-        attributes.clear();
-        value.clear();
-        writingToFile = false;
-        collecting = false;
-        crPending = false;
-        inHeaders = true;
-        headerBytes = 0;
-    }
-
-    void headerLine(std::string_view line) {
-        std::string_view text = trim(line);
-        if (!text.empty()) {
-            ZelApp::splitHeaderLine(attributes, std::string(text));
-            return;
-        }
-        if (attributes.empty()) return;  // blank lines before the first header
-        LOG(DebugMost, "Block data for fields:");
-        for (const auto& [key, attribute] : attributes) LOG(DebugAll, "  %s: %s", key.c_str(), attribute.c_str());
-        auto name = attributes.find("name");
-        if (name != attributes.end() && name->second == "file") {
-            if (!file.is_open()) file.open(filePath, std::ios::binary | std::ios::trunc);
-            value = filePath;
-            writingToFile = true;
-        }
-        // Content of a part without a name is stored nowhere, so not kept either.
-        collecting = !writingToFile && name != attributes.end();
-        inHeaders = false;
-    }
-
-    void contentLine(std::string_view line) {
-        if (crPending) emit("\r\n");
-        crPending = line.ends_with('\r');
-        if (crPending) {
-            emit(line.substr(0, line.size() - 1));
-        } else {
-            emit(line);
-            emit("\n");
-        }
-    }
-
-    void emit(std::string_view bytes) {
-        if (writingToFile)
-            file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        else if (collecting)
-            value.append(bytes);
-    }
-
-    std::map<std::string, std::string>& formFields;
-    const char* filePath;
-    const std::string delimiter;
-    std::map<std::string, std::string> attributes;
-    std::string value;
-    std::ofstream file;
-    bool inHeaders = false;
-    bool writingToFile = false;
-    bool collecting = false;
-    bool crPending = false;
-    size_t headerBytes = 0;
-};
 }  // namespace
 
-void ZelApp::splitHeaderLine(std::map<std::string, std::string>& attributes, const std::string& line) {
-    LOG(DebugAll, "Splitting line: \"%s\"", line.c_str());
+void FormReader::splitHeaderLine(Fields& attributes, std::string_view line) {
+    LOG(DebugAll, "Splitting line: \"%s\"", std::string(line).c_str());
     std::string_view rest = line;
     for (bool more = true; more;) {
         size_t semicolon = rest.find(';');
@@ -134,27 +44,158 @@ void ZelApp::splitHeaderLine(std::map<std::string, std::string>& attributes, con
     }
 }
 
-bool ZelApp::parseFormData(Request* request, std::map<std::string, std::string>& formFields, const char* filePath) {
-    std::map<std::string, std::string> attributes;
-    splitHeaderLine(attributes, request->params["CONTENT_TYPE"]);
+std::optional<std::string> FormReader::delimiter(const std::string& contentType) {
+    Fields attributes;
+    splitHeaderLine(attributes, contentType);
     if (attributes.find("multipart/form-data") == attributes.end()) {
         LOG(Warn, "No multipart/form-data");
-        return false;
+        return std::nullopt;
     }
     auto boundary = attributes.find("boundary");
     if (boundary == attributes.end() || boundary->second.empty()) {
         LOG(Warn, "No boundary");
-        return false;
+        return std::nullopt;
     }
-    FormReader reader(formFields, filePath, "--" + boundary->second);
-    // The body is read in place: at the size of a firmware image a copy
-    // would double the memory the upload takes.
-    std::string_view body = request->postData;
-    while (!body.empty()) {
-        size_t end = body.find('\n');
-        std::string_view line = body.substr(0, end);
-        body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
-        if (!reader.read(line)) break;
+    return "--" + boundary->second;
+}
+
+FormReader::FormReader(std::string delimiter, FilePartSink& file) : delimiterText(std::move(delimiter)), file(file) {}
+
+void FormReader::feed(std::string_view bytes) {
+    while (!bytes.empty()) bytes = step(bytes);
+}
+
+// Each step takes what it can of the front of the bytes and returns the rest.
+std::string_view FormReader::step(std::string_view bytes) {
+    if (mode == Mode::Stopped) return {};
+    if (lineStart) return matchDelimiter(bytes);
+    switch (mode) {
+    case Mode::Content:
+        return content(bytes);
+    case Mode::Headers:
+        return headers(bytes);
+    default:
+        return delimiterLine(bytes);
     }
-    return true;
+}
+
+// A line that starts with the delimiter starts a part (the closing delimiter
+// too); the delimiter's bytes are held back until it is known whether the
+// line does. A line never holds an LF, so matching stops at one.
+std::string_view FormReader::matchDelimiter(std::string_view bytes) {
+    size_t taken = 0;
+    while (taken < bytes.size() && matched < delimiterText.size() && bytes[taken] == delimiterText[matched] &&
+           bytes[taken] != '\n') {
+        ++taken;
+        ++matched;
+    }
+    if (matched == delimiterText.size()) {
+        matched = 0;
+        lineStart = false;
+        startPart();
+        mode = Mode::DelimiterLine;
+        return bytes.substr(taken);
+    }
+    if (taken == bytes.size()) return {};
+    lineStart = false;
+    if (crLfHeld) emit("\r\n");
+    crLfHeld = false;
+    std::string held = delimiterText.substr(0, matched);
+    matched = 0;
+    feed(held);  // ordinary bytes of the line after all, without an LF
+    return bytes.substr(taken);
+}
+
+std::string_view FormReader::content(std::string_view bytes) {
+    if (crHeld) {
+        crHeld = false;
+        if (bytes.front() == '\n') {
+            crLfHeld = true;
+            lineStart = true;
+            return bytes.substr(1);
+        }
+        emit("\r");
+    }
+    size_t lf = bytes.find('\n');
+    if (lf == std::string_view::npos) {
+        crHeld = bytes.back() == '\r';
+        emit(bytes.substr(0, bytes.size() - crHeld));
+        return {};
+    }
+    crLfHeld = lf > 0 && bytes[lf - 1] == '\r';
+    emit(bytes.substr(0, crLfHeld ? lf - 1 : lf + 1));
+    lineStart = true;
+    return bytes.substr(lf + 1);
+}
+
+std::string_view FormReader::headers(std::string_view bytes) {
+    size_t lf = bytes.find('\n');
+    std::string_view piece = bytes.substr(0, lf);
+    headerBytes += piece.size() + (lf != std::string_view::npos);
+    if (headerBytes > MAX_HEADER_BYTES) {
+        LOG(Warn, "Part headers longer than %zu bytes", MAX_HEADER_BYTES);
+        mode = Mode::Stopped;
+        return {};
+    }
+    line.append(piece);
+    if (lf == std::string_view::npos) return {};
+    headerLine();
+    line.clear();
+    lineStart = true;
+    return bytes.substr(lf + 1);
+}
+
+std::string_view FormReader::delimiterLine(std::string_view bytes) {
+    size_t lf = bytes.find('\n');
+    if (lf == std::string_view::npos) return {};
+    mode = Mode::Headers;
+    lineStart = true;
+    return bytes.substr(lf + 1);
+}
+
+void FormReader::startPart() {
+    auto name = attributes.find("name");
+    if (name != attributes.end()) formFields[name->second] = value;
+    LOG(DebugMost, "Start of new block");
+    attributes.clear();
+    value.clear();
+    line.clear();
+    writingToFile = false;
+    collecting = false;
+    crLfHeld = false;
+    crHeld = false;
+    headerBytes = 0;
+}
+
+void FormReader::headerLine() {
+    std::string_view text = trim(line);
+    if (!text.empty()) {
+        splitHeaderLine(attributes, text);
+        return;
+    }
+    if (attributes.empty()) return;  // blank lines before the first header
+    LOG(DebugMost, "Block data for fields:");
+    for (const auto& [key, attribute] : attributes) LOG(DebugAll, "  %s: %s", key.c_str(), attribute.c_str());
+    auto name = attributes.find("name");
+    if (name != attributes.end() && name->second == "file") {
+        if (!filePlace) filePlace = file.open();
+        value = *filePlace;
+        writingToFile = true;
+    }
+    // Content of a part without a name is stored nowhere, so not kept either.
+    collecting = !writingToFile && name != attributes.end();
+    mode = Mode::Content;
+}
+
+void FormReader::emit(std::string_view bytes) {
+    if (writingToFile) {
+        file.write(bytes);
+    } else if (collecting) {
+        if (value.size() + bytes.size() > MAX_FIELD_BYTES) {
+            LOG(Warn, "Form field longer than %zu bytes", MAX_FIELD_BYTES);
+            mode = Mode::Stopped;
+            return;
+        }
+        value.append(bytes);
+    }
 }

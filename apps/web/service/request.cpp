@@ -40,7 +40,11 @@ void Request::event(EventType type) {
     }
     if (!receive()) return;
     // The handler run by a record may end the request and close the socket.
-    while (fd >= 0 && completeRecordSize() > 0) readRecord();
+    // Decoded records are dropped once at the end: dropping each in turn
+    // would move the rest of an upload's bytes again for every record.
+    size_t decoded = 0;
+    for (size_t size; fd >= 0 && (size = completeRecordSize(decoded)) > 0; decoded += size) readRecord(decoded);
+    inbox.erase(0, decoded);
 }
 
 // One read of what the socket holds; the poll reported it readable, so this
@@ -62,41 +66,42 @@ void Request::drop() {
     if (fcgi) fcgi->removeRequest(this);
 }
 
-size_t Request::completeRecordSize() const {
-    if (inbox.size() < sizeof(Header)) return 0;
-    Header next;
-    memcpy(&next, inbox.data(), sizeof next);
-    size_t size = sizeof next + ntohs(next.contentLength) + next.paddingLength;
-    return inbox.size() >= size ? size : 0;
+size_t Request::completeRecordSize(size_t at) const {
+    if (inbox.size() - at < sizeof(Header)) return 0;
+    size_t size = fcgirecord::recordSize(fcgirecord::decodeHeader(inbox.data() + at));
+    return inbox.size() - at >= size ? size : 0;
 }
 
-bool Request::readRecord() {
+// The framing is known, so an unknown record is skipped, not the connection lost.
+bool Request::readRecord(size_t at) {
     if (fd < 0) THROW_ERROR("Request is already closed.");
-    size_t size = completeRecordSize();
-    if (size == 0) return false;
-    memcpy(&header, inbox.data(), sizeof header);
-    LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", requestId(), header.type, ntohs(header.contentLength));
-    bool known = header.type <= GetValuesResult;
-    if (known) handleRecord(reinterpret_cast<unsigned char*>(inbox.data()) + sizeof header);
-    // The framing is known, so an unknown record is skipped, not the connection lost.
-    inbox.erase(0, size);
+    if (completeRecordSize(at) == 0) return false;
+    memcpy(&header, inbox.data() + at, sizeof header);
+    fcgirecord::Fields record = fcgirecord::decodeHeader(inbox.data() + at);
+    LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", record.requestId, record.type, record.contentLength);
+    bool known = record.type <= GetValuesResult;
+    if (known) handleRecord(record, std::string_view(inbox).substr(at + sizeof header, record.contentLength));
     return known;
 }
 
-void Request::handleRecord(unsigned char* content) {
-    int length = ntohs(header.contentLength);
-    switch (header.type) {
+void Request::handleRecord(const fcgirecord::Fields& record, std::string_view content) {
+    switch (record.type) {
     case BeginRequest:
-        begin(requestId(), length >= 3 && (content[2] & 1));
+        begin(record.requestId, content.size() >= 3 && (content[2] & 1));
         break;
     case Params:
-        if (length > 0) addParams(content, length);
+        if (content.empty())
+            parametersComplete();
+        else
+            fcgirecord::decodePairs(content, [this](std::string_view name, std::string_view value) { setParam(name, value); });
         break;
     case Stdin:
-        if (length > 0)
-            appendPostData(content, length);
-        else
+        if (content.empty())
             bodyComplete();
+        else if (consumer)
+            consumer->take(content);
+        else
+            collect(content);
         break;
     default:
         break;
@@ -108,6 +113,7 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
     recycle(out, take(out));
     recycle(err, take(err));
     std::string().swap(postData);  // a kept connection must not hold a large body's memory
+    consumer.reset();
     headerWritten = false;
     bodyTooLarge = false;
     this->keepConnection = keepConnection;
@@ -115,35 +121,13 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
     LOG(DebugMost, "REQUEST  begin(%i, %i, %s)", fd, requestId, keepConnection ? "true" : "false");
 }
 
-int Request::getLength(unsigned char*& p, int& remaining) {
-    if (remaining < 1) return -1;
-    unsigned char first = *p++;
-    --remaining;
-    if (first < 128) return first;
-    if (remaining < 3) {
-        remaining = 0;
-        return -1;
-    }
-    int length = (first & 0x7f) << 24 | p[0] << 16 | p[1] << 8 | p[2];
-    p += 3;
-    remaining -= 3;
-    return length;
-}
-
-void Request::addParams(unsigned char* data, int length) {
-    unsigned char* p = data;
-    int remaining = length;
-    while (remaining > 0) {
-        int nameLength = getLength(p, remaining);
-        int valueLength = getLength(p, remaining);
-        if (nameLength < 0 || valueLength < 0 || (nameLength == 0 && valueLength == 0)) break;
-        // Compared one at a time: the sum of two 31-bit lengths overflows an int.
-        if (nameLength > remaining || valueLength > remaining - nameLength) break;
-        const char* text = reinterpret_cast<const char*>(p);
-        setParam(std::string_view(text, nameLength), std::string_view(text + nameLength, valueLength));
-        p += nameLength + valueLength;
-        remaining -= nameLength + valueLength;
-    }
+// The route is known now, so its owner may take the body as it comes; a body
+// to collect that is announced too large is refused before it arrives.
+void Request::parametersComplete() {
+    consumer = fcgi ? fcgi->bodyConsumer(*this) : nullptr;
+    auto length = params.find("CONTENT_LENGTH");
+    if (!consumer && length != params.end() && strtoull(length->second.c_str(), nullptr, 10) > MAX_BODY)
+        bodyTooLarge = true;
 }
 
 void Request::addParam(const std::string& name, const std::string& value) {
@@ -151,7 +135,6 @@ void Request::addParam(const std::string& name, const std::string& value) {
 }
 
 void Request::setParam(std::string_view name, std::string_view value) {
-    if (name == "CONTENT_LENGTH" && strtoull(std::string(value).c_str(), nullptr, 10) > MAX_BODY) bodyTooLarge = true;
     if (spareParams.empty()) {
         params.insert_or_assign(std::string(name), std::string(value));
         return;
@@ -175,21 +158,24 @@ void Request::releaseParams() {
     }
 }
 
-void Request::appendPostData(unsigned char* data, int length) {
+void Request::collect(std::string_view bytes) {
     if (bodyTooLarge) return;
-    if (postData.size() + length > MAX_BODY) {
+    if (postData.size() + bytes.size() > MAX_BODY) {
         bodyTooLarge = true;
         std::string().swap(postData);
         return;
     }
-    postData.append(reinterpret_cast<const char*>(data), length);
+    postData.append(bytes);
 }
 
 // A body over the limit was read and dropped; it is refused here, before
-// any route sees a part of it.
+// any route sees a part of it. A consumer has served its route once that
+// has run: what it still holds (a file not placed) goes at once, not with
+// the connection's next request.
 void Request::bodyComplete() {
     if (!bodyTooLarge) {
         if (fcgi) fcgi->addRequest(this);
+        consumer.reset();
         return;
     }
     LOG(Warn, "REQUEST refused(%u): body over %zu bytes", id, MAX_BODY);
@@ -242,6 +228,10 @@ void Request::flush(std::stringstream& stream, uint8_t type) {
 }
 
 void Request::end() {
+    end(std::string_view());
+}
+
+void Request::end(std::string_view assembled) {
     if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
     // Once answered, the request is never pushed to again, even on a kept connection.
     userData.reset();
@@ -250,6 +240,7 @@ void Request::end() {
     std::string output = take(out), errors = take(err);
     outgoing.start(header);
     outgoing.add(Stdout, output.data(), output.size());
+    outgoing.add(Stdout, assembled.data(), assembled.size());
     outgoing.add(Stderr, errors.data(), errors.size());
     outgoing.add(EndRequest, ZEROS, sizeof ZEROS);
     header.type = EndRequest;
@@ -277,7 +268,7 @@ void Request::Batch::start(const Header& echo) {
 }
 
 void Request::Batch::add(uint8_t type, const char* data, size_t length) {
-    size_t padding = (8 - length % 8) % 8;
+    uint8_t padding = fcgirecord::paddingFor(length);
     for (size_t offset = 0; offset < length;) {
         size_t chunk = std::min<size_t>(length - offset, MAX_CONTENT);
         Header record = echo;

@@ -1,13 +1,16 @@
 #pragma once
 // One accepted FastCGI connection and the request it is currently bringing:
-// decodes the records, collects parameters and body, and sends the answer
-// back as standard-output records followed by the end-of-request record.
+// decodes the records, collects parameters and body (or hands the body to the
+// route's consumer as it arrives), and sends the answer back as
+// standard-output records followed by the end-of-request record.
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/bodyconsumer.h"
 #include "apps/web/service/fcgirecord.h"
 
 #include <any>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -24,9 +27,10 @@ public:
     static constexpr std::streamoff FLUSH_THRESHOLD = 8192;
     static constexpr size_t KEPT_BUFFER = 65536;
     static constexpr const char* DEFAULT_HEADER = "Content-type: application/json\r\n\r\n";
-    // The largest body kept: a firmware image fits, a body that would fill
-    // the device's memory does not. Bigger ones are refused, not collected.
-    static constexpr size_t MAX_BODY = 512u * 1024 * 1024;
+    // The largest body collected in memory. Uploads stream to their consumer
+    // instead; the routes whose bodies are collected take a few kilobytes.
+    // Bigger ones are refused, not collected.
+    static constexpr size_t MAX_BODY = 16u * 1024 * 1024;
     static constexpr const char* BODY_TOO_LARGE = "{\"result\": \"Request body too large\" }";
 
     Request(Fcgi* fcgi, int fd, int id);
@@ -36,18 +40,19 @@ public:
 
     void event(EventType type) override;
 
-    bool readRecord();
+    // Decodes the complete record at `at` of the bytes received, if there is one.
+    bool readRecord(size_t at);
     void begin(unsigned short requestId, bool keepConnection);
-    static int getLength(unsigned char*& p, int& remaining);
-    void addParams(unsigned char* data, int length);
     void addParam(const std::string& name, const std::string& value);
-    void appendPostData(unsigned char* data, int length);
 
     std::stringstream& output();
     void writeHeader(const char* text);
     void sendOutput();
     void sendError();
     void end();
+    // Ends the request with an answer assembled elsewhere, its header
+    // included; it follows what output() holds, in the same write.
+    void end(std::string_view assembled);
     int writeRecord(const char* data, unsigned int length);
     int close();
 
@@ -60,7 +65,10 @@ public:
     bool keepConnection;
     bool headerWritten;
     std::map<std::string, std::string> params;
+    // The body, unless a consumer takes it: chosen by the route's owner when
+    // the parameters are complete, and released once the route has run.
     std::string postData;
+    std::unique_ptr<BodyConsumer> consumer;
     std::stringstream out;
     std::stringstream err;
     Header header;
@@ -90,8 +98,10 @@ private:
     };
 
     bool receive();
-    size_t completeRecordSize() const;
-    void handleRecord(unsigned char* content);
+    size_t completeRecordSize(size_t at) const;
+    void handleRecord(const fcgirecord::Fields& record, std::string_view content);
+    void parametersComplete();
+    void collect(std::string_view bytes);
     // Moves a stream's bytes out without copying them.
     static std::string take(std::stringstream& stream);
     // Hands an emptied buffer back to its stream, so the next answer reuses
@@ -109,7 +119,7 @@ private:
     std::string inbox;
     // Whether the socket is still registered with the poll.
     bool registered;
-    // Set once the announced or received body exceeds MAX_BODY.
+    // Set once the announced or received body to collect exceeds MAX_BODY.
     bool bodyTooLarge;
     Batch outgoing;
     // Parameter nodes of earlier requests: a kept connection decodes the

@@ -1,6 +1,6 @@
 #include "apps/web/service/requesthandler.h"
 
-#include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 
 #include <algorithm>
@@ -9,8 +9,8 @@
 #include <optional>
 
 namespace {
-// Matches a backslash or a double quote: escape() doubles the one and
-// escapes the other, which is what hand-built JSON texts need.
+// Matches a backslash or a double quote: the structure texts double the one
+// and escape the other, which is what hand-built JSON texts need.
 constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
 }  // namespace
 
@@ -18,7 +18,7 @@ RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
     : fcgi(fcgi),
       variableLogging("MemStatic", "VariableLogging"),
       logging(poll) {
-    Introspection::setEscapeCharacters(ESCAPE_PATTERN);
+    jsontext::setEscapePattern(ESCAPE_PATTERN);
     try {
         logging.init();
     } catch (const std::exception&) {
@@ -39,6 +39,14 @@ void RequestHandler::handleRequest(Request* request) {
         LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
         answerFailure(request, error.what());
     }
+}
+
+// Chosen before the body arrives: a request the guard will refuse has its
+// body thrown away as it comes, so nothing of it is kept or written anywhere.
+std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
+    if (originGuard.judge(request.params) != OriginGuard::Verdict::Pass) return std::make_unique<DiscardedBody>();
+    if (request.params["SCRIPT_NAME"] == "/zelapp/v1") return app.bodyConsumer(request);
+    return nullptr;
 }
 
 void RequestHandler::route(Request* request, const std::string& script) {
@@ -66,7 +74,7 @@ void RequestHandler::route(Request* request, const std::string& script) {
 
 void RequestHandler::answerFailure(Request* request, const std::string& text) {
     if (request->fd < 0) return;
-    request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << encodeString(text) << "\"" << " }";
+    request->output() << "{" << "\"result\": " << "0" << ", \"error\": \"" << jsontext::unicodeEscaped(text) << "\"" << " }";
     request->end();
 }
 

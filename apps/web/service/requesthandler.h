@@ -4,6 +4,7 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/notify.h"
 #include "apps/common/event/serverconnection.h"
+#include "apps/common/introspection/valuetext.h"
 #include "apps/web/service/changesequence.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/originguard.h"
@@ -29,6 +30,7 @@ public:
     RequestHandler& operator=(const RequestHandler&) = delete;
 
     void handleRequest(Request* request) override;
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override;
     void handleEvent(const Notify& event) override;
     // Cleans up, answers the held requests that are due, and returns how long
     // the loop may sleep before the next thing is due: milliseconds, or -1
@@ -36,12 +38,9 @@ public:
     int periodic();
 
     // Variable tree
-    void createJsonTree(std::ostream& out);
-    void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
-    void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
+    void createJsonTree(std::string& out);
     // Writes
     bool setVars(const std::string& body, std::stringstream& error);
-    static std::string encodeString(const std::string& text);
     // 1-Wire programming
     static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& out);
     // Update push; both return how many held requests they answered.
@@ -81,6 +80,10 @@ private:
     PushPace updatePace{PUSH_INTERVAL};
     PushPace logPace{PUSH_INTERVAL};
     size_t logLengthOffered = 0;
+    // Shared by all.cgi, update.cgi and the change log.
+    ValueTexts valueTexts;
+    // all.cgi's answer, kept so that its memory is reused.
+    std::string allAnswer;
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;

@@ -1,6 +1,7 @@
 // Writing one variable from a set.cgi body.
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/json.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/requesthandler.h"
 
@@ -35,7 +36,7 @@ void RequestHandler::answerSet(Request* request) {
     std::stringstream error;
     bool result = setVars(request->postData, error);
     request->output() << "{" << "\"result\": " << (result ? "1" : "0");
-    if (!result) request->output() << ", \"error\": \"" << encodeString(error.str()) << "\"";
+    if (!result) request->output() << ", \"error\": \"" << jsontext::unicodeEscaped(error.str()) << "\"";
     request->output() << " }";
     request->end();
 }
@@ -82,20 +83,4 @@ bool RequestHandler::setVars(const std::string& body, std::stringstream& error) 
         return false;
     }
     return true;
-}
-
-std::string RequestHandler::encodeString(const std::string& text) {
-    std::string encoded;
-    encoded.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '\\': encoded += "\\u005c"; break;
-        case '"': encoded += "\\u0022"; break;
-        case '\r': encoded += "\\u000d"; break;
-        case '\n': encoded += "\\u000a"; break;
-        case '\t': encoded += "\\u0009"; break;
-        default: encoded += c; break;
-        }
-    }
-    return encoded;
 }

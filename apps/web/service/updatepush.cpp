@@ -54,7 +54,7 @@ void RequestHandler::logVariableChange(const Notify& event) {
     Introspection::getVarLocation(event, mem, var);
     std::ostringstream text;
     text << Introspection::getMemName(mem) << "." << Introspection::getVarName(mem, var) << ": ";
-    printVariable(mem, var, text);
+    text << valueTexts.text(mem, var);
     LOG(LogLight, "%s", text.str().c_str());
 }
 
@@ -107,7 +107,7 @@ std::string RequestHandler::buildUpdateBody(const ChangeSequence::Selection& sel
             }
             previousMemory = mem;
             variables << "\r\n    \"" << Introspection::getVarName(mem, var) << "\" : ";
-            printVariable(mem, var, variables);
+            variables << valueTexts.text(mem, var);
             firstVariable = false;
         } catch (const std::runtime_error& error) {
             if (!errors.empty()) errors += ",";

@@ -1,6 +1,7 @@
 #include "apps/web/service/zelapp.h"
 
 #include "apps/common/constants/constants.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
@@ -29,6 +30,34 @@ bool afterPrefix(std::string_view path, std::string_view prefix, std::string_vie
     return true;
 }
 
+// What a path names: resolved once for the body and once for the answer.
+struct Target {
+    enum Kind { Info, Update, Status, List, File, Unknown };
+    Target(Kind kind, const char* folder = nullptr, std::string name = {})
+        : kind(kind), folder(folder), name(std::move(name)) {}
+    Kind kind;
+    const char* folder;
+    std::string name;  // of a file operation
+};
+
+Target resolve(std::string_view path) {
+    std::string_view rest;
+    if (afterPrefix(path, "/device", rest)) {
+        if (rest == "/info") return {Target::Info};
+        if (rest == "/update") return {Target::Update};
+        if (rest.starts_with("/status")) return {Target::Status};
+        return {Target::Unknown};
+    }
+    for (const FolderRoute& folderRoute : FOLDER_ROUTES) {
+        if (!afterPrefix(path, folderRoute.prefix, rest)) continue;
+        std::string_view name;
+        if (rest == "/list") return {Target::List, folderRoute.folder.c_str()};
+        if (afterPrefix(rest, "/file", name)) return {Target::File, folderRoute.folder.c_str(), std::string(name)};
+        return {Target::Unknown};
+    }
+    return {Target::Unknown};
+}
+
 // Progress of a multi-part accessory update in percent of the whole. The
 // three values come from shared memory that any process writes, so the sum is
 // formed in 64 bits, where neither it nor a division by -1 can overflow.
@@ -42,26 +71,8 @@ uint32_t diskFigure(unsigned long long blocks, unsigned long blockSize) {
 }
 }  // namespace
 
-std::string jsonText(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            escaped += '\\';
-            escaped += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
-            escaped += code;
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 void writeResult(std::ostream& out, const std::string& text) {
-    out << "{" << "\"result\": \"" << jsonText(text) << "\" }";
+    out << "{" << "\"result\": \"" << jsontext::backslashEscaped(text) << "\" }";
 }
 
 ZelApp::ZelApp() : hostUpdate(false) {
@@ -96,30 +107,35 @@ void ZelApp::handleRequest(Request* request) {
 }
 
 void ZelApp::route(Request* request, const std::string& path) {
-    std::string_view rest;
-    if (afterPrefix(path, "/device", rest)) {
-        if (rest == "/info")
-            deviceInfo(request);
-        else if (rest == "/update")
-            update(request);
-        else if (rest.starts_with("/status"))
-            updateStatus(request);
-        else
-            writeResult(request->output(), "Unknown request");
-        return;
+    Target target = resolve(path);
+    switch (target.kind) {
+    case Target::Info:
+        deviceInfo(request);
+        break;
+    case Target::Update:
+        update(request);
+        break;
+    case Target::Status:
+        updateStatus(request);
+        break;
+    case Target::List:
+        listOperation(request, target.folder);
+        break;
+    case Target::File:
+        fileOperation(request, target.folder, target.name);
+        break;
+    case Target::Unknown:
+        writeResult(request->output(), "Unknown request");
+        break;
     }
-    for (const FolderRoute& folderRoute : FOLDER_ROUTES) {
-        if (!afterPrefix(path, folderRoute.prefix, rest)) continue;
-        std::string_view name;
-        if (rest == "/list")
-            listOperation(request, folderRoute.folder.c_str());
-        else if (afterPrefix(rest, "/file", name))
-            fileOperation(request, folderRoute.folder.c_str(), std::string(name));
-        else
-            writeResult(request->output(), "Unknown request");
-        return;
-    }
-    writeResult(request->output(), "Unknown request");
+}
+
+std::unique_ptr<BodyConsumer> ZelApp::bodyConsumer(Request& request) {
+    Target target = resolve(request.params["PATH_INFO"]);
+    if (target.kind == Target::Update) return updateBody(request);
+    if (target.kind == Target::File && request.params["REQUEST_METHOD"] == "PUT")
+        return fileBody(target.folder, target.name);
+    return nullptr;
 }
 
 void ZelApp::deviceInfo(Request* request) {
@@ -132,10 +148,10 @@ void ZelApp::deviceInfo(Request* request) {
     }
     std::ostream& out = request->output();
     out << "{\r\n"
-        << "  \"_id\": \"" << jsonText(deviceId) << "\",\r\n"
-        << "  \"name\": \"" << jsonText(boundedText(product.ProductName, sizeof product.ProductName)) << "\",\r\n"
-        << "  \"serialnumber\": \"" << jsonText(serial) << "\",\r\n"
-        << "  \"firmwareversion\": \"" << jsonText(boundedText(product.ProductVersion, sizeof product.ProductVersion))
+        << "  \"_id\": \"" << jsontext::backslashEscaped(deviceId) << "\",\r\n"
+        << "  \"name\": \"" << jsontext::backslashEscaped(boundedText(product.ProductName, sizeof product.ProductName)) << "\",\r\n"
+        << "  \"serialnumber\": \"" << jsontext::backslashEscaped(serial) << "\",\r\n"
+        << "  \"firmwareversion\": \"" << jsontext::backslashEscaped(boundedText(product.ProductVersion, sizeof product.ProductVersion))
         << "\",\r\n"
         << "  \"space_total\": " << total << ",\r\n"
         << "  \"space_available\": " << available << ",\r\n"
@@ -143,7 +159,7 @@ void ZelApp::deviceInfo(Request* request) {
     bool first = true;
     for (const gen::TlxDevice& device : gen::memExternalDevices().TlxDeviceList) {
         if (!device.TlxDeviceConnected) continue;
-        std::string name = jsonText(boundedText(device.TlxDeviceName, sizeof device.TlxDeviceName));
+        std::string name = jsontext::backslashEscaped(boundedText(device.TlxDeviceName, sizeof device.TlxDeviceName));
         int32_t number = device.TlxSerNumber;
         if (!first) out << ", \r\n";
         first = false;
@@ -152,7 +168,7 @@ void ZelApp::deviceInfo(Request* request) {
             << "      \"name\": \"" << name << "\",\r\n"
             << "      \"serialnumber\": \"" << number << "\",\r\n"
             << "      \"firmwareversion\": \""
-            << jsonText(boundedText(device.TlxMainSwVersion, sizeof device.TlxMainSwVersion)) << "\"\r\n"
+            << jsontext::backslashEscaped(boundedText(device.TlxMainSwVersion, sizeof device.TlxMainSwVersion)) << "\"\r\n"
             << "    }";
     }
     out << "\r\n  ]\r\n"

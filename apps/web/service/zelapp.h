@@ -5,6 +5,7 @@
 #include "apps/web/service/request.h"
 
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -19,11 +20,14 @@ public:
     void update(Request* request);
     void fileOperation(Request* request, const char* folder, const std::string& name);
 
-    // Multipart form parsing; static, as it needs nothing of the device.
-    static bool parseFormData(Request* request, std::map<std::string, std::string>& formFields, const char* filePath);
-    static void splitHeaderLine(std::map<std::string, std::string>& attributes, const std::string& line);
+    // Uploads are written to disk as their bodies arrive; other bodies are collected.
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
+    static std::unique_ptr<BodyConsumer> updateBody(Request& request);
+    static std::unique_ptr<BodyConsumer> fileBody(const char* folder, const std::string& name);
 
-    static constexpr const char* UPLOAD_FILE = "/update/file-from-app";
+    // An upload's file is written under this name and six unique characters,
+    // so that uploads at the same time never share a file.
+    static constexpr const char* UPLOAD_FILE = "/update/file-from-app.";
     static constexpr const char* POST_DATA_COPY = "/tmp/post-data";
 
     std::string deviceId;
@@ -36,8 +40,5 @@ private:
     void announceAccessoryUpdate(const std::string& name, int serialNumber);
 };
 
-// The text as the inside of a JSON string: quote, backslash and control
-// characters escaped, everything else as it is.
-std::string jsonText(const std::string& text);
 // The app's one-line result object: {"result": "text" }.
 void writeResult(std::ostream& out, const std::string& text);

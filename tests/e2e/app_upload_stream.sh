@@ -1,0 +1,91 @@
+# Uploads are written to disk as they arrive: a 64 MB image straight over
+# FastCGI and through nginx lands byte for byte while the service's peak
+# memory hardly grows; a full /update gives a clear failure and leaves the
+# previous file, no partial one and no announcement; a client gone mid-upload
+# leaves no file and no memory behind.
+set -euo pipefail
+build=$1
+source "$(dirname "$0")/lib/stack.sh"
+stack_start
+start_nginx
+work=$SANDBOX_SCRATCH
+events=$work/events.txt
+start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateFileNameChanged VarTlxUpdateStartChanged
+measure_memory=true
+sanitized "$bin/webservice" && measure_memory=false
+peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
+leftovers() { find /update -name 'file-from-app.*' | wc -l; }
+leftovers_are() { [ "$(leftovers)" = "$1" ]; }
+# Every event posted before it is in once a marker set afterwards is.
+markers=0
+marked() { [ "$(grep -c VarTlxUpdateStartChanged "$events")" = "$markers" ]; }
+mark() {
+  local value=true
+  [ $((markers % 2)) = 1 ] && value=false
+  "$bin/store" set MemExternalDevices.TlxUpdateStart $value >/dev/null
+  markers=$((markers + 1))
+  wait_until 100 marked || fail "marker $markers not seen"
+}
+
+# The form around a file, for the direct upload.
+form() {
+  printf -- '--xyz\r\nContent-Disposition: form-data; name="deviceid"\r\n\r\n%s\r\n' "$1"
+  printf -- '--xyz\r\nContent-Disposition: form-data; name="file"; filename="image"\r\n\r\n'
+  cat "$2"
+  printf -- '\r\n--xyz--\r\n'
+}
+direct_upload() {
+  app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$1" --timeout 60 | body
+}
+
+head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/image"
+form B1-1234 "$work/image" >"$work/form"
+peak_before=$(peak_kb)
+expect_eq "$(direct_upload "$work/form")" '{"taskid": "B1-1234" }' "64 MB straight over FastCGI"
+cmp -s "$work/image" /update/host.swu || fail "host.swu differs from the direct upload"
+rm "$work/form"
+expect_eq "$(curl -sS -F deviceid=LENS-7 -F "file=@$work/image" http://127.0.0.1:8080/zelapp/v1/device/update)" \
+  '{"taskid": "LENS-7" }' "64 MB through nginx"
+cmp -s "$work/image" /update/client.cmf || fail "client.cmf differs from the upload through nginx"
+if $measure_memory; then
+  growth=$(($(peak_kb) - peak_before))
+  [ "$growth" -lt 16384 ] || fail "the service's peak memory grew by $growth kB for the uploads"
+fi
+expect_eq "$(leftovers)" 0 "upload files left after complete uploads"
+
+# A full file system: the previous host file stays, nothing else is left and
+# nothing is announced.
+rm /update/client.cmf
+head -c 1000000 /dev/urandom >/update/host.swu
+cp /update/host.swu "$work/host.before"
+mount -o remount,size=8m /update
+mark
+announced=$(wc -l <"$events")
+head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/big"
+expect_eq "$(curl -sS -F deviceid=B1-1234 -F "file=@$work/big" http://127.0.0.1:8080/zelapp/v1/device/update)" \
+  '{"result": "Not enough space for the update file" }' "upload into a full /update"
+cmp -s "$work/host.before" /update/host.swu || fail "a failed upload changed host.swu"
+expect_eq "$(leftovers)" 0 "upload files left after a failed upload"
+mark
+expect_eq "$(wc -l <"$events")" $((announced + 1)) "events after a failed upload"
+mount -o remount,size=256m /update
+
+# A client gone mid-upload: its body comes through a pipe that is never
+# finished, and the client is ended once the service is writing the file.
+mkfifo "$work/pipe"
+exec 7<>"$work/pipe"
+rss_before=$(rss_kb "$service_pid")
+"$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/update --param REQUEST_METHOD=POST \
+  --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/pipe" >/dev/null &
+client=$!
+{ form B1-1234 /dev/null | head -c -11; head -c $((24 * 1024 * 1024)) /dev/urandom; } >&7
+wait_until 200 leftovers_are 1 || fail "the upload file did not appear"
+kill "$client"
+wait "$client" || true
+wait_until 200 leftovers_are 0 || fail "an abandoned upload left its file"
+if $measure_memory; then
+  growth=$(($(rss_kb "$service_pid") - rss_before))
+  [ "$growth" -lt 4096 ] || fail "an abandoned upload kept $growth kB"
+fi
+expect_alive "after the uploads"
+echo PASS

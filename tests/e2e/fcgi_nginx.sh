@@ -3,7 +3,7 @@
 build=$1
 source "$(dirname "$0")/lib/fcgi.bash"
 start_echo
-idle_fds=$(fd_count "$service_pid")
+idle_fds=$(settled_fd_count "$service_pid")
 start_nginx
 url=http://127.0.0.1:8080
 

@@ -57,7 +57,7 @@ api update.cgi --request-id 21 >"$SANDBOX_SCRATCH/update1" &
 first=$!
 api update.cgi --request-id 22 >"$SANDBOX_SCRATCH/update2" &
 second=$!
-sleep 0.5
+wait_until 200 requests_read 2 || fail "update.cgi requests not read"
 kill -0 $first 2>/dev/null || fail "update.cgi answered without a change"
 "$bin/store" set MemDynamic.RadioRSSI -70 >/dev/null  # posts its change event
 wait $first $second || fail "held update requests not answered"
@@ -81,7 +81,7 @@ expect_eq "$("$bin/fcgi-client" | body)" "{\"result\": 0, \"error\": \"Unknown s
 # SIGTERM with a held request: exit 0 and the held request gets its end record.
 api update.cgi >/dev/null &
 held=$!
-sleep 0.3
+wait_until 200 requests_read 1 || fail "the update.cgi request was not read"
 kill -TERM "$service_pid"
 wait "$service_pid" || fail "the service did not exit 0 on SIGTERM"
 wait $held || fail "the held request got no end record"

@@ -1,7 +1,9 @@
 // Preload library standing in for the display driver on machines without one:
 // the framebuffer requests on a descriptor of the regular file bound over the
 // device are answered from the geometry file (see geometry.h); every other
-// ioctl goes to the C library unchanged.
+// ioctl goes to the C library unchanged. On a C library with a 32-bit time_t,
+// callers built with a 64-bit one (-D_TIME_BITS=64) call __ioctl_time64
+// instead of ioctl, so both names are taken over there.
 #include "tools/fbstub/geometry.h"
 
 #include <cerrno>
@@ -18,9 +20,8 @@ extern "C" __attribute__((visibility("default"))) const int fbstubLoaded = 1;
 namespace {
 using IoctlFunction = int (*)(int, unsigned long, ...);
 
-IoctlFunction realIoctl() {
-    static auto real = reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"));
-    return real;
+IoctlFunction nextIoctl(const char* name) {
+    return reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, name));
 }
 
 bool isStandIn(int fd, const std::string& device) {
@@ -80,14 +81,28 @@ int answer(int fd, unsigned long request, void* argument, const std::string& dev
         return -1;
     }
 }
-}  // namespace
 
-extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
+// The request's argument is always one pointer-sized word.
+int standInOrReal(IoctlFunction real, int fd, unsigned long request, void* argument) {
     std::string device = standInDevice();
     if (isStandIn(fd, device)) return answer(fd, request, argument, device);
-    return realIoctl()(fd, request, argument);
+    return real(fd, request, argument);
 }
+}  // namespace
+
+// An exported entry point of the given name: the stand-in's requests are
+// answered here, every other one goes to the C library's function of that name.
+#define STAND_IN_ENTRY(name)                                                                         \
+    extern "C" __attribute__((visibility("default"))) int name(int fd, unsigned long request, ...) { \
+        static const auto real = nextIoctl(#name);                                                   \
+        va_list arguments;                                                                           \
+        va_start(arguments, request);                                                                \
+        int result = standInOrReal(real, fd, request, va_arg(arguments, void*));                     \
+        va_end(arguments);                                                                           \
+        return result;                                                                               \
+    }
+
+STAND_IN_ENTRY(ioctl)
+#if __TIMESIZE == 32
+STAND_IN_ENTRY(__ioctl_time64)
+#endif

@@ -40,8 +40,10 @@ void* SharedMemory::address() {
     // with SIGBUS, so an object too short for its payload is refused first.
     struct stat info;
     if (fstat(descriptor, &info) != 0) THROW_ERROR_NUMBER(name.c_str());
-    if (static_cast<uint64_t>(info.st_size) < static_cast<uint64_t>(size) + SIZE_WORD) {
-        unsigned int holds = info.st_size > SIZE_WORD ? static_cast<unsigned int>(info.st_size - SIZE_WORD) : 0;
+    const auto objectSize = static_cast<uint64_t>(info.st_size);  // never negative
+    if (objectSize < uint64_t{size} + SIZE_WORD) {
+        // Less than the size word plus `size`, so the payload part fits an unsigned int.
+        auto holds = static_cast<unsigned int>(objectSize > SIZE_WORD ? objectSize - SIZE_WORD : 0);
         THROW_ERROR("Memory size missmatch for %s, requested %u, is %u.", name.c_str(), size, holds);
     }
     void* mapped = mmap(nullptr, size + SIZE_WORD, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);

@@ -31,6 +31,13 @@ wait_until() {
 
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
+# Succeeds once the service has read what its clients sent on at least the
+# given number of connections, so that their update requests are held, not
+# still on their way (which takes long under emulation).
+requests_read() {
+  [ "$(ss -Htni state established '( sport = :9000 )' | paste - - | awk '$1 == 0 && /bytes_received:[1-9]/' | wc -l)" -ge "$1" ]
+}
+
 # nginx as the device's front server on port 8080 (scripts/nginx-config).
 start_nginx() {
   local conf

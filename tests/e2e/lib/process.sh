@@ -22,13 +22,14 @@ settled_fd_count() {
 }
 
 # Closed connections are deleted at the next clean-up of the loop, so give
-# freed descriptors a moment.
+# freed descriptors a moment. Fewer than the baseline is no leak: on a loaded
+# machine the baseline can still hold a connection a client was closing.
 expect_fds() {
   local pid=$1 expected=$2
   for _ in $(seq 50); do
-    [ "$(fd_count "$pid")" -eq "$expected" ] && return 0
+    [ "$(fd_count "$pid")" -le "$expected" ] && return 0
     sleep 0.1
   done
   ls -l "/proc/$pid/fd" >&2
-  fail "$(fd_count "$pid") descriptors open, expected $expected"
+  fail "$(fd_count "$pid") descriptors open, expected at most $expected"
 }

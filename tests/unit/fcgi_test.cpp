@@ -323,10 +323,12 @@ TEST_F(FcgiServer, OversizeBodiesAreRefusedUnroutedAndNotKept) {
 
     // Announced small, sent at twice the limit: memory stays well below the
     // body's size (how far depends on how the allocator grows the buffer).
-    size_t peakBefore = peakResidentKb();
+    [[maybe_unused]] size_t peakBefore = peakResidentKb();
     const std::string full = fcgiwire::record(fcgiwire::Stdin, 1, std::string(fcgiwire::MAX_CONTENT, 'x'));
     EXPECT_EQ(send("10", full, 2 * Request::MAX_BODY / fcgiwire::MAX_CONTENT), refused);
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps every freed buffer of the refused body's growth
     EXPECT_LT(peakResidentKb() - peakBefore, Request::MAX_BODY / 1024 * 7 / 4);
+#endif
     EXPECT_TRUE(seen.empty());
 
     EXPECT_EQ(send(std::to_string(Request::MAX_BODY), tiny, 1), "");

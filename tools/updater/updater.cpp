@@ -39,9 +39,9 @@ void Updater::handleEvent(const Notify& notify) {
         std::string path = boundedText(variables.tlxUpdateFileName.text<128>().data(), 128);
         if (!path.empty()) accessory = fileCheck(path, variables.tlxUpdateState);
     } else if (isEvent(notify, variables.hostUpdateStart)) {
-        if (variables.hostUpdateStart.as<bool>()) host = hostInstall();
+        if (variables.hostUpdateStart.isSet()) host = hostInstall();
     } else if (isEvent(notify, variables.tlxUpdateStart)) {
-        if (variables.tlxUpdateStart.as<bool>()) accessory = accessoryInstall();
+        if (variables.tlxUpdateStart.isSet()) accessory = accessoryInstall();
     }
 }
 

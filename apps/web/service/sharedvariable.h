@@ -15,6 +15,11 @@ public:
     T& as() const {
         return *reinterpret_cast<T*>(address());
     }
+    // A flag as other processes write it: any byte but zero is set. Read as
+    // a C++ bool, a byte other than 0 or 1 would be undefined behaviour.
+    bool isSet() const {
+        return as<unsigned char>() != 0;
+    }
     template <std::size_t N>
     std::array<char, N>& text() const {
         checkCapacity(N);

@@ -44,7 +44,7 @@ const ChangeSequence::Selection& everyVariable() {
 void RequestHandler::handleEvent(const Notify& event) {
     // The broker relays only numbers of the event table; a larger one is noise.
     if (event.id >= gen::EVENT_NAME_SIZE) return;
-    if (variableLogging.as<bool>()) logVariableChange(event);
+    if (variableLogging.isSet()) logVariableChange(event);
     changedVariables.set(event.id);
     changes.record(event.id);
 }

@@ -59,9 +59,9 @@ TEST(OriginGuardRoutes, EveryRouteThatChangesTheDeviceIsRefusedCrossSite) {
     using Verdict = OriginGuard::Verdict;
     OriginGuard guard;
     for (const Route& route : routes::table()) {
-        std::map<std::string, std::string> params{{"SCRIPT_NAME", std::string(route.script)},
-                                                  {"REQUEST_METHOD", route.method.empty() ? "GET" : std::string(route.method)},
-                                                  {"HTTP_HOST", "10.0.0.5:8080"}};
+        std::string method = route.method.empty() ? "GET" : std::string(route.method);
+        std::map<std::string, std::string> params{
+            {"SCRIPT_NAME", std::string(route.script)}, {"REQUEST_METHOD", method}, {"HTTP_HOST", "10.0.0.5:8080"}};
         std::string path(route.path);
         if (path.ends_with('*')) path.back() = 'x';
         if (!path.empty()) params["PATH_INFO"] = path;

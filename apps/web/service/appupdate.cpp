@@ -82,7 +82,8 @@ void ZelApp::update(Request* request) {
     }
     const FormReader::Fields& formFields = upload->form().fields();
     LOG(DebugAll, "Request content:");
-    for (const auto& [name, value] : formFields) LOG(DebugAll, "  \"%s\": \"%s\"", loggable(name).c_str(), loggable(value).c_str());
+    for (const auto& [name, value] : formFields)
+        LOG(DebugAll, "  \"%s\": \"%s\"", loggable(name).c_str(), loggable(value).c_str());
 
     auto target = formFields.find("deviceid");
     auto file = formFields.find("file");

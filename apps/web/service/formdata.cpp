@@ -179,7 +179,8 @@ void FormReader::headerLine() {
     }
     if (attributes.empty()) return;  // blank lines before the first header
     LOG(DebugMost, "Block data for fields:");
-    for (const auto& [key, attribute] : attributes) LOG(DebugAll, "  %s: %s", loggable(key).c_str(), loggable(attribute).c_str());
+    for (const auto& [key, attribute] : attributes)
+        LOG(DebugAll, "  %s: %s", loggable(key).c_str(), loggable(attribute).c_str());
     auto name = attributes.find("name");
     if (name != attributes.end() && name->second == "file") {
         if (!filePlace) filePlace = file.open();

@@ -7,7 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-HostUpdateMark::HostUpdateMark(std::string path) : path(std::move(path)), marked(access(this->path.c_str(), F_OK) == 0) {}
+HostUpdateMark::HostUpdateMark(std::string path)
+    : path(std::move(path)), marked(access(this->path.c_str(), F_OK) == 0) {}
 
 // A mark that cannot be kept still holds until the service ends.
 void HostUpdateMark::set(bool value) {

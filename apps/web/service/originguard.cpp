@@ -125,15 +125,8 @@ bool sameOrigin(const Origin& origin, const Authority& host) {
 
 namespace {
 
-const std::string* param(const std::map<std::string, std::string>& params, const char* name) {
-    auto found = params.find(name);
-    return found == params.end() ? nullptr : &found->second;
-}
-
-std::string paramOrEmpty(const std::map<std::string, std::string>& params, const char* name) {
-    const std::string* value = param(params, name);
-    return value ? *value : std::string();
-}
+using routes::param;
+using routes::paramOrEmpty;
 
 std::string deviceName() {
     char name[HOST_NAME_MAX + 1] = {};
@@ -193,7 +186,8 @@ void OriginGuard::logRefusal(Verdict verdict, const std::map<std::string, std::s
         return;
     }
     ++loggedInWindow;
-    std::string script = loggable(paramOrEmpty(params, "SCRIPT_NAME") + paramOrEmpty(params, "PATH_INFO"));
+    std::string script =
+        loggable(std::string(paramOrEmpty(params, "SCRIPT_NAME")).append(paramOrEmpty(params, "PATH_INFO")));
     std::string host = loggable(paramOrEmpty(params, "HTTP_HOST"));
     std::string skipped = unlogged > 0 ? " (" + std::to_string(unlogged) + " more refused, not logged)" : "";
     unlogged = 0;

@@ -52,7 +52,8 @@ std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
     if (found == nullptr || found->body == Route::Body::Discarded ||
         originGuard.judge(request.params) != OriginGuard::Verdict::Pass)
         return std::make_unique<DiscardedBody>();
-    if (found->body == Route::Body::Streamed) return found->consumer(request, *found, routes::rest(*found, request.params));
+    if (found->body == Route::Body::Streamed)
+        return found->consumer(request, *found, routes::rest(*found, request.params));
     return nullptr;
 }
 

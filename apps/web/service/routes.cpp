@@ -6,15 +6,7 @@
 #include "apps/web/service/zelapp.h"
 
 namespace {
-const std::string* param(const std::map<std::string, std::string>& params, const char* name) {
-    auto found = params.find(name);
-    return found == params.end() ? nullptr : &found->second;
-}
-
-std::string_view paramOrEmpty(const std::map<std::string, std::string>& params, const char* name) {
-    const std::string* value = param(params, name);
-    return value ? std::string_view(*value) : std::string_view();
-}
+using routes::paramOrEmpty;
 
 bool matches(const Route& route, std::string_view script, std::string_view method, std::string_view path) {
     if (route.script != script || (!route.method.empty() && route.method != method)) return false;
@@ -68,6 +60,16 @@ std::span<const Route> RequestHandler::routes() {
 }
 
 namespace routes {
+
+const std::string* param(const std::map<std::string, std::string>& params, const char* name) {
+    auto found = params.find(name);
+    return found == params.end() ? nullptr : &found->second;
+}
+
+std::string_view paramOrEmpty(const std::map<std::string, std::string>& params, const char* name) {
+    const std::string* value = param(params, name);
+    return value ? std::string_view(*value) : std::string_view();
+}
 
 std::span<const Route> table() {
     return RequestHandler::routes();

@@ -33,6 +33,10 @@ struct Route {
 namespace routes {
 inline constexpr std::string_view APP_SCRIPT = "/zelapp/v1";
 
+// A parameter of a request; none when it was not sent, empty for OrEmpty.
+const std::string* param(const std::map<std::string, std::string>& params, const char* name);
+std::string_view paramOrEmpty(const std::map<std::string, std::string>& params, const char* name);
+
 std::span<const Route> table();
 // The route a request names; none for an unknown script or app path.
 const Route* find(const std::map<std::string, std::string>& params);

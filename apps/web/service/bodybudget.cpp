@@ -8,7 +8,7 @@ BodyBudget& BodyBudget::shared() {
 }
 
 bool BodyBudget::reserve(size_t bytes) {
-    if (bytes > total - used) return false;
+    if (bytes > TOTAL - used) return false;
     used += bytes;
     return true;
 }

@@ -12,13 +12,11 @@ public:
     static constexpr const char* REFUSAL_STATUS = "503 Service Unavailable";
     static constexpr const char* REFUSAL_TEXT = "Too many request bodies at once";
 
-    explicit BodyBudget(size_t total = TOTAL) : total(total) {}
     // The one budget of the service.
     static BodyBudget& shared();
 
     bool reserve(size_t bytes);
     void release(size_t bytes) { used -= bytes; }
-    size_t inUse() const { return used; }
 
     // One request's body and the part of the budget its memory takes,
     // counted at the capacity of the text that holds it.
@@ -44,6 +42,5 @@ public:
     };
 
 private:
-    size_t total;
     size_t used = 0;
 };

@@ -99,6 +99,8 @@ const context = await launch();
 const page = context.pages()[0] ?? await context.newPage();
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(error.message));
+// What the front server's content policy blocks shows only on the console.
+page.on('console', (message) => { if (message.text().includes('Content Security Policy')) pageErrors.push(message.text()); });
 
 const field = (path) => page.locator(`[data-path="${path}"]`);
 const openGroup = async (memory) => {

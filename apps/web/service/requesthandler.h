@@ -11,6 +11,7 @@
 #include "apps/web/service/logging.h"
 #include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/routes.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
 #include "apps/web/service/zelapp.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <nlohmann/json_fwd.hpp>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -58,6 +60,8 @@ public:
         ChangeSequence::Point point;
     };
     static constexpr auto PUSH_INTERVAL = std::chrono::milliseconds(100);
+    // The route table (routes.h); its handlers reach the routes below.
+    static std::span<const Route> routes();
 
 private:
     void route(Request* request, const std::string& script);

@@ -41,7 +41,7 @@ expect_eq "$(app GET /setups/file/missing.stp | body)" '{"result": "No such file
 expect_eq "$(app DELETE /setups/file/missing.stp | body)" '{"result": "No such file" }' "DELETE of a missing file"
 expect_eq "$(curl -sS -X DELETE "$url/setups/file/empty.stp")" '{"result": "Success" }' "DELETE"
 expect_eq "$(app GET /setups/file/empty.stp | body)" '{"result": "No such file" }' "GET after DELETE"
-expect_eq "$(app DELETE /lenstables/file/ | body)" '{"result": "No such file" }' "DELETE of the folder itself"
+expect_eq "$(app DELETE /lenstables/file | body)" '{"result": "No such file" }' "DELETE of the folder itself"
 expect_eq "$(app POST /lenstables/file/x.tab --body "$work/short" | body)" '{"result": "Unknown request" }' "POST"
 [ ! -e /var/KPT/x.tab ] || fail "POST wrote a file"
 expect_eq "$(app GET /setups | body)" '{"result": "Unknown request" }' "/setups alone"

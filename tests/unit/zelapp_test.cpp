@@ -214,8 +214,8 @@ TEST_F(AppTest, TheHostsBoardNameWithAnotherSerialIsAnAccessory) {
 
 TEST_F(AppTest, FileNamesThatAreNotOnePlainComponentTouchNothing) {
     const std::string folder = "/var//KPT/";
-    for (std::string name : {std::string("x\0y", 3), std::string("\0", 1), std::string("../x"), std::string("a/b"),
-                             std::string(".."), std::string("")}) {
+    for (std::string name : {std::string("/x\0y", 4), std::string("/\0", 2), std::string("/../x"), std::string("/a/b"),
+                             std::string("/.."), std::string("x")}) {
         Request put(nullptr, -1, 0);
         put.params["REQUEST_METHOD"] = "PUT";
         put.consumer = ZelApp::fileBody(folder.c_str(), name);

@@ -37,10 +37,12 @@ private:
     int fd;
 };
 
-// One plain component: not empty, no "/", no NUL, not "." or "..".
+// One "/" and one plain component: no further "/", no NUL, not "." or "..".
 bool isPlainName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
+    if (name.size() < 2 || name[0] != '/') return false;
+    std::string_view component = name.substr(1);
+    return component != "." && component != ".." && component.find('/') == std::string_view::npos &&
+           component.find('\0') == std::string_view::npos;
 }
 
 void writeOpenError(Request* request) {

@@ -44,17 +44,17 @@ std::span<const Route> RequestHandler::routes() {
         // Polling the status starts an update the device found valid.
         {APP, "", "/device/status*", true, Discarded, [](S s, R r, P, T) { s.app.updateStatus(&r); }},
         {APP, "", "/lenstables/list", false, Discarded, read, nullptr, lensTables.c_str()},
-        {APP, "GET", "/lenstables/file/*", false, Discarded, file, nullptr, lensTables.c_str()},
-        {APP, "PUT", "/lenstables/file/*", true, Streamed, file, fileBody, lensTables.c_str()},
-        {APP, "DELETE", "/lenstables/file/*", true, Discarded, file, nullptr, lensTables.c_str()},
+        {APP, "GET", "/lenstables/file*", false, Discarded, file, nullptr, lensTables.c_str()},
+        {APP, "PUT", "/lenstables/file*", true, Streamed, file, fileBody, lensTables.c_str()},
+        {APP, "DELETE", "/lenstables/file*", true, Discarded, file, nullptr, lensTables.c_str()},
         {APP, "", "/focusrings/list", false, Discarded, read, nullptr, focusRings.c_str()},
-        {APP, "GET", "/focusrings/file/*", false, Discarded, file, nullptr, focusRings.c_str()},
-        {APP, "PUT", "/focusrings/file/*", true, Streamed, file, fileBody, focusRings.c_str()},
-        {APP, "DELETE", "/focusrings/file/*", true, Discarded, file, nullptr, focusRings.c_str()},
+        {APP, "GET", "/focusrings/file*", false, Discarded, file, nullptr, focusRings.c_str()},
+        {APP, "PUT", "/focusrings/file*", true, Streamed, file, fileBody, focusRings.c_str()},
+        {APP, "DELETE", "/focusrings/file*", true, Discarded, file, nullptr, focusRings.c_str()},
         {APP, "", "/setups/list", false, Discarded, read, nullptr, setups.c_str()},
-        {APP, "GET", "/setups/file/*", false, Discarded, file, nullptr, setups.c_str()},
-        {APP, "PUT", "/setups/file/*", true, Streamed, file, fileBody, setups.c_str()},
-        {APP, "DELETE", "/setups/file/*", true, Discarded, file, nullptr, setups.c_str()},
+        {APP, "GET", "/setups/file*", false, Discarded, file, nullptr, setups.c_str()},
+        {APP, "PUT", "/setups/file*", true, Streamed, file, fileBody, setups.c_str()},
+        {APP, "DELETE", "/setups/file*", true, Discarded, file, nullptr, setups.c_str()},
     };
     return TABLE;
 }

@@ -1,12 +1,15 @@
 // The kernel log as HTML: colour sequences to spans, the dmesg child and its
-// pipe, the answers to log requests, and the cap on the kept text. Requests
+// pipe, the answers to log requests, and the cap on the kept text; the limit
+// of a child's run. Requests
 // over FastCGI are covered by the service_diagnostics end-to-end script.
 #include "apps/web/service/logging.h"
 #include "support/fakedmesg.h"
 #include "support/kmsg.h"
 
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -189,11 +192,29 @@ TEST_F(LoggingTest, HangUpIsReportedOnceAndStopsWatchingThePipe) {
     // Closed only once read: a FIFO without any open end drops what it holds.
     ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() == 11; }));
     exiting.finish();
-    ASSERT_TRUE(pumpUntil(poll, [&] { return cursor.count("dmesg exited") > 0; }));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return cursor.count("dmesg ended") > 0; }));
 
     for (int pass = 0; pass < 5; ++pass) EXPECT_EQ(poll.wait(20, true), EventPoll::Timeout);
     EXPECT_EQ(cursor.count("Warn        "), 1u);
-    EXPECT_EQ(cursor.count("dmesg exited, no more log output for web gui."), 1u);
+    EXPECT_EQ(cursor.count("dmesg ended, starting it again in 1000 ms"), 1u);
+}
+
+// A child past its limit is killed with everything it started.
+TEST(ChildProcess, LimitEndsTheWholeGroup) {
+    EventPoll poll;
+    const char* scratch = getenv("SANDBOX_SCRATCH");
+    std::string pidFile = std::string(scratch ? scratch : "/tmp") + "/grandchild.pid";
+    std::optional<int> status;
+    ChildProcess child(poll, [&](int ended) { status = ended; });
+    child.start({"sh", "-c", "sleep 100 & echo $! >" + pidFile + "; wait"}, {}, std::chrono::seconds(1));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return status.has_value(); }));
+    EXPECT_TRUE(WIFSIGNALED(*status));
+    pid_t grandchild = 0;
+    std::ifstream(pidFile) >> grandchild;
+    if (grandchild == 0) GTEST_SKIP() << "the shell had not started its own child within the limit";
+    std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
+    std::string pid, name, state;
+    if (stat >> pid >> name >> state) EXPECT_EQ(state, "Z");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/originguard.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/onewiretool.h"
 #include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
@@ -18,6 +19,7 @@
 #include <bitset>
 #include <chrono>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -58,6 +60,8 @@ public:
         ChangeSequence::Point point;
     };
     static constexpr auto PUSH_INTERVAL = std::chrono::milliseconds(100);
+    // The mark of a ring request held until its 1-Wire command has ended.
+    struct RingRun {};
 
 private:
     void route(Request* request, const std::string& script);
@@ -67,6 +71,8 @@ private:
     void answerScreen(Request* request);
     void programModem(Request* request);
     void programRing(Request* request);
+    void ringProgrammed(std::optional<bool> succeeded);
+    void answerHeldRing(unsigned int connection);
     void holdUpdate(Request* request);
     bool updateDue() const;
     std::string buildUpdateBody(const ChangeSequence::Selection& selection);
@@ -87,6 +93,7 @@ private:
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;
+    OneWireTool oneWire;
     ScreenCapture screenCapture;
     OriginGuard originGuard;
 };

@@ -214,7 +214,9 @@ TEST(ChildProcess, LimitEndsTheWholeGroup) {
     if (grandchild == 0) GTEST_SKIP() << "the shell had not started its own child within the limit";
     std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
     std::string pid, name, state;
-    if (stat >> pid >> name >> state) EXPECT_EQ(state, "Z");
+    if (stat >> pid >> name >> state) {
+        EXPECT_EQ(state, "Z");
+    }
 }
 
 }  // namespace

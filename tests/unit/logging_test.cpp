@@ -67,6 +67,13 @@ TEST(AnsiHtml, ChunkBoundariesDoNotChangeTheOutput) {
         }
 }
 
+// A killed process is gone, or a zombie waiting for init to reap it.
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string number, name, state;
+    return !(stat >> number >> name >> state) || state == "Z";
+}
+
 class LoggingTest : public ::testing::Test {
 protected:
     // The answer after the length line, or "<held>".
@@ -174,12 +181,8 @@ TEST_F(LoggingTest, ChildInItsOwnGroupIsStoppedWithEverythingItStarted) {
         sleeper = dmesg.sleeper();
         EXPECT_EQ(kill(sleeper, 0), 0);
     }
-    // The sleeper was the fake's own child: gone, or a zombie waiting for init.
-    std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
-    std::string pid, name, state;
-    if (stat >> pid >> name >> state) {
-        EXPECT_EQ(state, "Z");
-    }
+    // The sleeper was the fake's own child, killed with its group.
+    EXPECT_TRUE(pumpUntil(poll, [&] { return ended(sleeper); }));
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
 }
 
@@ -205,18 +208,14 @@ TEST(ChildProcess, LimitEndsTheWholeGroup) {
     const char* scratch = getenv("SANDBOX_SCRATCH");
     std::string pidFile = std::string(scratch ? scratch : "/tmp") + "/grandchild.pid";
     std::optional<int> status;
-    ChildProcess child(poll, [&](int ended) { status = ended; });
+    ChildProcess child(poll, [&](int result) { status = result; });
     child.start({"sh", "-c", "sleep 100 & echo $! >" + pidFile + "; wait"}, {}, std::chrono::seconds(1));
     ASSERT_TRUE(pumpUntil(poll, [&] { return status.has_value(); }));
     EXPECT_TRUE(WIFSIGNALED(*status));
     pid_t grandchild = 0;
     std::ifstream(pidFile) >> grandchild;
     if (grandchild == 0) GTEST_SKIP() << "the shell had not started its own child within the limit";
-    std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
-    std::string pid, name, state;
-    if (stat >> pid >> name >> state) {
-        EXPECT_EQ(state, "Z");
-    }
+    EXPECT_TRUE(pumpUntil(poll, [&] { return ended(grandchild); }));
 }
 
 }  // namespace

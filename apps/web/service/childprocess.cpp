@@ -108,7 +108,7 @@ void ChildProcess::event(EventType) {
 }
 
 int ChildProcess::reap() {
-    int status = 0;
+    int status = -1;  // not an exit: a child reaped elsewhere counts as failed
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     pid = 0;

@@ -20,7 +20,8 @@ constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
     : fcgi(fcgi),
       variableLogging("MemStatic", "VariableLogging"),
-      logging(poll) {
+      logging(poll),
+      oneWire(poll) {
     jsontext::setEscapePattern(ESCAPE_PATTERN);
     try {
         logging.init();

@@ -38,7 +38,7 @@ export class TrendsPanel {
     this.trends = new TrendStore();
     this.colours = new Map(); // path -> colour, kept while pinned
     this.plot = null;
-    for (const target of parsePins(storage.getItem(PINS_KEY))) this.pin(target);
+    for (const target of parsePins(storage.getItem(PINS_KEY))) this.flip(target);
     elements.span.addEventListener('change', () => this.draw());
     elements.csv.addEventListener('click', () => this.download());
     new ResizeObserver(() => this.fit()).observe(elements.chart);
@@ -56,7 +56,9 @@ export class TrendsPanel {
     }, chartIcon());
   }
 
-  pin(target) {
+  // Pins or unpins, giving a new pin a colour none other has; returns
+  // whether the value is pinned now.
+  flip(target) {
     if (!this.trends.toggle(target)) {
       this.colours.delete(pathOf(target));
       return false;
@@ -67,7 +69,7 @@ export class TrendsPanel {
   }
 
   toggle(target) {
-    const pinned = this.pin(target);
+    const pinned = this.flip(target);
     this.storage.setItem(PINS_KEY, JSON.stringify(this.trends.targets));
     for (const button of document.querySelectorAll(`button.pin[data-pin="${CSS.escape(pathOf(target))}"]`)) {
       button.setAttribute('aria-pressed', String(pinned));

@@ -82,6 +82,19 @@ export function parsePins(text) {
     .map(({ memory, variable, field }) => (field === undefined ? { memory, variable } : { memory, variable, field }));
 }
 
+// Two ascending lists of times as one, each time once: a merge rather than a
+// sort, as this runs on every redraw of a 15-minute window.
+function mergeTimes(a, b) {
+  const merged = [];
+  let i = 0;
+  let j = 0;
+  while (i < a.length || j < b.length) {
+    const next = j === b.length || (i < a.length && a[i] <= b[j]) ? a[i++] : b[j++];
+    if (merged.at(-1) !== next) merged.push(next);
+  }
+  return merged;
+}
+
 export class TrendStore {
   constructor(capacity = KEPT_POINTS) {
     this.capacity = capacity;
@@ -124,7 +137,8 @@ export class TrendStore {
   // since its last change; null before its first and from a gap on).
   window(now, span) {
     const points = [...this.trends.values()].map(({ ring }) => ring.since(now - span));
-    const times = [...new Set([...points.flatMap(([pointTimes]) => pointTimes), now])].sort((a, b) => a - b);
+    const times = points.reduce((merged, [pointTimes]) => mergeTimes(merged, pointTimes), []);
+    if (!(times.at(-1) >= now)) times.push(now);
     return [times, ...points.map(([pointTimes, values]) => {
       let next = 0;
       let held = null;

@@ -201,6 +201,8 @@ void Logging::event(EventPoll::Callback::EventType type) {
         // A hang-up is reported on every wait while the pipe stays registered.
         closePipe();
         break;
+    case Writable:  // never asked for
+        break;
     }
 }
 

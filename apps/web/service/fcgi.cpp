@@ -91,7 +91,7 @@ void Fcgi::serve(int socket) {
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     unsigned int id = nextId++;
     try {
-        connections.emplace(id, std::make_unique<Request>(this, &poll, socket, id));
+        connections.emplace(id, std::make_unique<Request>(this, socket, id, &poll));
     } catch (const std::runtime_error&) {
         // The request closed the socket it could not register.
     }

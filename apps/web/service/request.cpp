@@ -20,7 +20,7 @@ unsigned char readBuffer[READ_SIZE];  // one thread: shared by every connection
 const char ZEROS[8] = {};
 }  // namespace
 
-Request::Request(Owner* owner, EventPoll* poll, int fd, unsigned int id)
+Request::Request(Owner* owner, int fd, unsigned int id, EventPoll* poll)
     : fd(fd), id(id), keepConnection(true), headerWritten(false), header{1, 0, 0, 0, 0, 0}, owner(owner), poll(poll),
       phase(State::AwaitingBegin), queuedFrom(0), watched(EPOLLIN), inputEnded(false), paramBytes(0),
       bodyTooLarge(false) {

@@ -67,7 +67,7 @@ public:
     static constexpr std::chrono::seconds STALL_LIMIT{30};
 
     // With a poll, the socket is registered with it now and watched until closed.
-    Request(Owner* owner, EventPoll* poll, int fd, unsigned int id);
+    Request(Owner* owner, int fd, unsigned int id, EventPoll* poll = nullptr);
     virtual ~Request();
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;

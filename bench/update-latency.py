@@ -47,7 +47,8 @@ def main():
     latencies = []
     missed = 0
     change = 0
-    while running(arguments.process) if arguments.process else change < arguments.changes:
+    # At least one change: a stalled service may have kept even the first one waiting.
+    while change == 0 or (running(arguments.process) if arguments.process else change < arguments.changes):
         # Each value differs from the one before, so the answer proves it
         # carries this change; all lie within the variable's range.
         value = -(change % 200)
@@ -57,6 +58,11 @@ def main():
         start = time.perf_counter()
         poster.post(value)
         body = update.receive()
+        # Following the change points, an answer to another change made
+        # meanwhile is followed by the one that carries this change.
+        while arguments.since and body is not None and not carries(body, arguments.name, value):
+            update.send()
+            body = update.receive()
         if body is None:
             missed += 1
             continue

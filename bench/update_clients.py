@@ -42,14 +42,15 @@ class HeldUpdate:
     """One update.cgi request at a time on a kept HTTP connection. With a
     token it asks for the changes after it and keeps the newest token."""
 
-    def __init__(self, port, token=None):
+    def __init__(self, port, token=None, timeout=ANSWER_TIMEOUT):
         self.port = port
         self.token = token
+        self.timeout = timeout
         self.connection = None
 
     def send(self):
         if self.connection is None:
-            self.connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=ANSWER_TIMEOUT)
+            self.connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=self.timeout)
         query = "" if self.token is None else f"?since={self.token}"
         self.connection.request("GET", "/api/v1/update.cgi" + query)
 

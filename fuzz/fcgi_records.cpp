@@ -1,8 +1,9 @@
 // The FastCGI record stream of one connection: records of random types,
 // lengths and padding, some cut short or with lying lengths, arrive split at
-// random points. Every request the stream completes must be answered once,
-// with its own body echoed back, in well-formed records that echo the header
-// of the record that completed it.
+// random points. Every request the stream completes or aborts before the
+// first record a front server would not send must be answered once, with its
+// own body echoed back, in well-formed records that echo the header of the
+// record that completed it; every management record is answered too.
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/request.h"
@@ -14,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -24,42 +26,64 @@ using namespace fcgiwire;
 constexpr size_t STREAM_LIMIT = 96 * 1024;
 
 struct Expected {
-    std::string header;  // the 8 header bytes of the completing record
+    std::string header;  // the 8 header bytes of the record answered
     std::string output;  // what the echo handler's answer holds
+    uint8_t type;        // the end record, or a management answer's type
 };
 
-// What the server must make of the stream: the framing is all it may rely
-// on. The stream is cut where the answers would no longer fit in the socket.
+// What the server must make of the stream: only what a front server sends
+// passes, judged on each header as it comes; the first record that does not
+// closes the connection. The stream is cut where the answers would no longer
+// fit in the socket.
 std::vector<Expected> expectedAnswers(std::string& stream) {
+    enum { Awaiting, InParams, InBody, Closed } where = Awaiting;
     std::vector<Expected> answers;
-    size_t answerBytes = 0;
+    size_t answerBytes = 0, paramBytes = 0;
+    uint16_t current = 0;
+    bool keep = false;
     std::string body;
-    bool keep = true;
-    bool headerDue = true;  // the content type goes out once per begun request
-    for (size_t offset = 0; stream.size() - offset >= HEADER_SIZE;) {
-        auto byte = [&](size_t at) { return static_cast<uint8_t>(stream[offset + at]); };
-        size_t length = byte(4) << 8 | byte(5);
-        size_t size = HEADER_SIZE + length + byte(6);
-        if (stream.size() - offset < size) break;
-        std::string content = stream.substr(offset + HEADER_SIZE, length);
-        if (byte(1) == BeginRequest) {
+    for (size_t offset = 0; where != Closed && stream.size() - offset >= HEADER_SIZE;) {
+        Fields record = decodeHeader(stream.data() + offset);
+        bool management = record.version == 1 && record.requestId == 0;
+        bool ofRequest = record.version == 1 && record.requestId == current &&
+                         (record.type == AbortRequest ||
+                          (where == InParams && record.type == Params && paramBytes + record.contentLength <= Request::MAX_PARAMS) ||
+                          (where == InBody && record.type == Stdin));
+        bool begins = record.version == 1 && record.type == BeginRequest && record.contentLength == BEGIN_BODY_SIZE;
+        if (!management && !(where == Awaiting ? begins : ofRequest)) break;
+        if (stream.size() - offset < recordSize(record)) break;
+        std::string header = stream.substr(offset, HEADER_SIZE);
+        std::string content = stream.substr(offset + HEADER_SIZE, record.contentLength);
+        std::optional<Expected> answer;
+        if (management) {
+            answer = Expected{header, "", record.type == GetValues ? GetValuesResult : UnknownType};
+        } else if (record.type == BeginRequest) {
+            if (decodeBegin(content).role != RESPONDER) break;
+            where = InParams;
+            current = record.requestId;
+            keep = decodeBegin(content).keepConnection;
             body.clear();
-            keep = length >= 3 && (content[2] & 1);
-            headerDue = true;
-        } else if (byte(1) == Stdin && length > 0) {
+            paramBytes = 0;
+        } else if (record.type == AbortRequest) {
+            answer = Expected{header, "", EndRequest};
+        } else if (record.type == Params) {
+            paramBytes += content.size();
+            if (content.empty()) where = InBody;
+        } else if (!content.empty()) {
             body += content;
-        } else if (byte(1) == Stdin) {
-            std::string output = body.empty() || !headerDue ? body : Request::DEFAULT_HEADER + body;
-            answerBytes += output.size() + 64;  // and the headers, padding and end record
+        } else {
+            answer = Expected{header, body.empty() ? "" : Request::DEFAULT_HEADER + body, EndRequest};
+        }
+        if (answer) {
+            answerBytes += answer->output.size() + 64;  // and the headers, padding and end record
             if (answerBytes > fuzzsupport::SocketPair::OUTPUT_ROOM / 2) {
                 stream.resize(offset);
                 break;
             }
-            headerDue = headerDue && body.empty();
-            answers.push_back({stream.substr(offset, HEADER_SIZE), output});
-            if (!keep) break;  // answered and closed
+            answers.push_back(*answer);
+            if (answer->type == EndRequest) where = keep ? Awaiting : Closed;
         }
-        offset += size;
+        offset += recordSize(record);
     }
     return answers;
 }
@@ -111,8 +135,8 @@ void checkAnswers(const std::string& received, const std::vector<Expected>& expe
         FUZZ_EXPECT((record.content.size() + record.padding) % 8 == 0, "record not padded to 8 bytes");
         if (record.type == Stdout) {
             output += record.content;
-        } else if (record.type == EndRequest) {
-            FUZZ_EXPECT(record.content == std::string(8, '\0'), "end record body not zero");
+        } else if (record.type == expected[answer].type) {
+            if (record.type == EndRequest) FUZZ_EXPECT(record.content == std::string(8, '\0'), "end record body not zero");
             FUZZ_EXPECT(output == expected[answer].output, "body not echoed intact");
             output.clear();
             ++answer;

@@ -6,8 +6,8 @@ start_echo
 client() { "$bin/fcgi-client" "$@"; }
 
 # Hex of a begin record (request 1, no keep) and of a params record that
-# announces 256 bytes but sends 4. Unknown record types and overflowing
-# lengths are covered by fcgi_test.cpp.
+# announces 256 bytes but sends 4. The records refused at the door and
+# overflowing lengths are covered by fcgi_test.cpp.
 cat >"$work/truncated.hex" <<HEX
 01 01 00 01 00 08 00 00  00 01 00 00 00 00 00 00
 01 04 00 01 01 00 00 00  0b 02 53 43

@@ -7,6 +7,7 @@
 #include "tools/fcgi-client/connection.h"
 #include "tools/fcgi-client/records.h"
 
+#include <algorithm>
 #include <dirent.h>
 #include <fstream>
 #include <functional>
@@ -93,20 +94,78 @@ protected:
     void SetUp() override { fcgi->requestCallback = this; }
 };
 
-// One- and four-byte lengths, later values replacing earlier ones, and records
-// of unknown or ignored types in between (in a role other than responder).
-TEST_F(FcgiServer, ParamsAreDecodedAcrossRecordsAndSkippedTypes) {
+// One- and four-byte lengths, later values replacing earlier ones, padding.
+TEST_F(FcgiServer, ParamsAreDecodedAcrossRecords) {
     std::string longName(200, 'N'), value127(127, 'v'), value128(128, 'w');
     std::string first = fcgiwire::encodePair(longName, value127) + fcgiwire::encodePair("A", "1");
     std::string second = fcgiwire::encodePair("B", value128) + fcgiwire::encodePair("A", "2");
-    std::string bytes = fcgiwire::begin(1, false, 3) + fcgiwire::record(fcgiwire::Params, 1, first) +
-                        fcgiwire::record(11, 1, "unknown", 1);
-    for (uint8_t type : {2, 3, 6, 7, 8, 9, 10}) bytes += fcgiwire::record(type, 1, "ignored");
-    bytes += fcgiwire::record(fcgiwire::Params, 1, second, 5) + request(1, "").substr(16);
+    std::string bytes = fcgiwire::begin(1, false) + fcgiwire::record(fcgiwire::Params, 1, first) +
+                        fcgiwire::record(fcgiwire::Params, 1, second, 5) + request(1, "").substr(16);
     ASSERT_EQ(fcgiwire::encodeLength(200).size(), 4u);
     EXPECT_EQ(withClient([&] { return exchange(bytes); }).status, fcgiwire::ANSWERED);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].params, (Params{{longName, value127}, {"A", "2"}, {"B", value128}}));
+}
+
+// What a front server does not send closes the connection unanswered, with
+// no route run; management records and aborts are answered. Each row's
+// connection is closed at the end, by the door or for want of the keep flag.
+TEST_F(FcgiServer, TheDoorAdmitsOnlyWhatAFrontServerSends) {
+    using namespace fcgiwire;
+    answer = [](Request* request) {
+        if (request->params["SCRIPT_NAME"] == "/hold") return;  // held, as update requests are
+        request->end();
+    };
+    const std::string go = request(1, "");
+    const std::string head = begin(1, false) + stream(fcgiwire::Params, 1, "");
+    const std::string hold = request(1, encodePair("SCRIPT_NAME", "/hold"));
+    std::string wanted = encodePair("FCGI_MAX_CONNS", "") + encodePair("FCGI_MAX_REQS", "") + encodePair("FCGI_MPXS_CONNS", "");
+    std::string values = encodePair("FCGI_MAX_CONNS", "32") + encodePair("FCGI_MAX_REQS", "32") + encodePair("FCGI_MPXS_CONNS", "0");
+    std::string set = request(1, "", "{}", true);
+    std::string post = "POST /api/v1/set.cgi HTTP/1.1\r\nHost: device\r\nContent-Length: " + std::to_string(go.size()) +
+                       "\r\n\r\n" + go;
+    std::string version2 = go;
+    version2[0] = 2;
+    struct Row {
+        const char* name;
+        std::string bytes;
+        std::vector<uint8_t> answer;  // the types of the records answered
+        size_t routed;
+    };
+    const std::vector<Row> rows = {
+        {"a plain request", go, {EndRequest}, 1},
+        {"an HTTP request carrying records", post, {}, 0},
+        {"version 2", version2, {}, 0},
+        {"parameters first", stream(fcgiwire::Params, 1, "") + go, {}, 0},
+        {"another role", begin(1, false, 3) + go.substr(16), {}, 0},
+        {"a second begin", begin(1, false) + go, {}, 0},
+        {"another request id", begin(1, false) + stream(fcgiwire::Params, 2, "") + stream(Stdin, 1, ""), {}, 0},
+        {"parameters over 64 KB", begin(1, false) + stream(fcgiwire::Params, 1, std::string(70000, 'p'), 40000), {}, 0},
+        {"an unknown type", head + record(11, 1, "") + stream(Stdin, 1, ""), {}, 0},
+        {"body before the parameters end", begin(1, false) + stream(Stdin, 1, ""), {}, 0},
+        {"a route run once for three body ends", set + record(Stdin, 1, "") + record(Stdin, 1, ""), {EndRequest}, 1},
+        {"values asked", record(GetValues, 0, wanted) + go, {GetValuesResult, EndRequest}, 1},
+        {"another management record", record(fcgiwire::Params, 0, "") + go, {UnknownType, EndRequest}, 1},
+        {"aborted while its body comes", head + record(Stdin, 1, "part") + record(AbortRequest, 1, ""), {EndRequest}, 0},
+        {"aborted while held", hold + record(AbortRequest, 1, ""), {EndRequest}, 1},
+    };
+    for (const Row& row : rows) {
+        seen.clear();
+        auto [answered, then] = withClient([&] {
+            Connection connection("127.0.0.1", PORT, 5000);
+            connection.send(row.bytes);
+            Answer first = connection.receive();
+            return std::make_pair(first, connection.receive().status);
+        });
+        std::vector<uint8_t> types;
+        for (const Record& record : answered.records) types.push_back(record.type);
+        EXPECT_EQ(types, row.answer) << row.name;
+        EXPECT_EQ(then, CLOSED) << row.name;
+        EXPECT_EQ(seen.size(), row.routed) << row.name;
+        if (row.answer.size() < 2) continue;
+        EXPECT_EQ(answered.records[0].requestId, 0) << row.name;
+        EXPECT_EQ(answered.records[0].content, row.answer[0] == GetValuesResult ? values : std::string("\4\0\0\0\0\0\0\0", 8));
+    }
 }
 
 TEST_F(FcgiServer, MalformedPairsEndTheirRecordButKeepEarlierPairs) {
@@ -209,7 +268,7 @@ TEST_F(FcgiServer, AnswerWithoutKeepClosesAndFreesEvenWhenEndedAndRemovedTwice) 
         request->output() << "once";
         request->end();
         request->end();
-        fcgi->removeRequest(request);
+        fcgi->closed(*request);
     };
     int before = openDescriptors();
     kmsg::Cursor cursor;
@@ -249,18 +308,36 @@ TEST_F(FcgiServer, FullTableClosesNewConnectionsUntilOneLeaves) {
     EXPECT_EQ(withClient([] { return exchange(request(1, "")); }).status, fcgiwire::ANSWERED);
 }
 
-TEST_F(FcgiServer, ClientThatStopsReadingDoesNotStopTheOthers) {
+// Their answers wait in their queues, larger than any socket buffer, while
+// a held request's answer goes out at once.
+TEST_F(FcgiServer, ReadersThatStopReadingDoNotStopAPush) {
+    constexpr size_t STALLED = 16;
     answer = [](Request* request) {
+        if (request->params["SCRIPT_NAME"] == "/hold") {
+            request->userData = 0;
+            return;
+        }
         request->writeHeader("");
-        request->output() << std::string(32 << 20, 'x');
+        request->output() << std::string(8 << 20, 'x');
         request->end();
     };
-    Connection stalled("127.0.0.1", PORT, 5000);
-    stalled.send(request(1, ""));
-    for (int i = 0; i < 10 && seen.empty(); ++i) serve(100);  // answering it gives up on the send
-    ASSERT_EQ(seen.size(), 1u);
-    answer = [](Request* request) { request->end(); };
-    EXPECT_EQ(withClient([] { return exchange(request(1, "")); }).status, fcgiwire::ANSWERED);
+    std::vector<std::unique_ptr<Connection>> stalled;
+    Connection follower("127.0.0.1", PORT, 5000);
+    follower.send(request(1, fcgiwire::encodePair("SCRIPT_NAME", "/hold"), "", true));
+    withClient([&] {
+        for (size_t i = 0; i < STALLED; ++i) {
+            stalled.push_back(std::make_unique<Connection>("127.0.0.1", PORT, 5000));
+            stalled.back()->send(request(1, "", "", true));
+        }
+    });
+    for (int i = 0; i < 200 && seen.size() < STALLED + 1; ++i) serve(10);
+    ASSERT_EQ(seen.size(), STALLED + 1);
+    auto held = std::find_if(fcgi->requests.begin(), fcgi->requests.end(),
+                             [](const auto& entry) { return entry.second->userData.has_value(); })->second;
+    held->end();  // the push
+    EXPECT_EQ(withClient([&] { return follower.receive(); }).status, fcgiwire::ANSWERED);
+    for (const auto& [id, request] : fcgi->requests)
+        EXPECT_TRUE(request == held || (request->isOpen() && request->queuedBytes() > 0)) << id;
 }
 
 TEST_F(FcgiServer, DescriptorShortagePausesAcceptingWithoutEndingTheService) {

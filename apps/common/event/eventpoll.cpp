@@ -101,6 +101,15 @@ void EventPoll::remove(int fd) {
     LOG(DebugMost, "Remove  client %i", fd);
 }
 
+void EventPoll::modify(int fd, unsigned int events) {
+    auto found = registrations.find(fd);
+    if (epollFd < 0 || found == registrations.end()) return;
+    epoll_event registration{};
+    registration.events = events;
+    registration.data.ptr = found->second;
+    if (epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &registration) < 0) THROW_ERROR_NUMBER("epoll_ctl");
+}
+
 void EventPoll::setTimer(int milliseconds) {
     if (milliseconds == -1) {
         if (timerExists) {
@@ -183,12 +192,15 @@ void EventPoll::dispatch(epoll_event& entry) {
         return;
     }
     LOG(DebugAll, "Call    client %p for events %08x", static_cast<void*>(callback), entry.events);
-    if (entry.events & EPOLLHUP)
+    // An error is reported whatever was asked for, and on every wait until handled.
+    if (entry.events & (EPOLLHUP | EPOLLERR))
         callback->event(Callback::Hangup);
     else if (entry.events & EPOLLPRI)
         callback->event(Callback::Urgent);
     else if (entry.events & EPOLLIN)
         callback->event(Callback::Readable);
+    else if (entry.events & EPOLLOUT)
+        callback->event(Callback::Writable);
 }
 
 void EventPoll::cancelPendingEntries(Callback* callback) {

@@ -1,6 +1,7 @@
 #pragma once
 // The single event loop: epoll readiness dispatched to one callback object per
-// descriptor, termination signals turned into a result code, optional periodic
+// descriptor (one event a pass: a hang-up or error, urgent data, readable
+// data, else room to write), termination signals turned into a result code, optional periodic
 // POSIX timer. A wait may be unbounded: every handled signal also wakes it,
 // even one that lands just before it starts.
 #include <ctime>
@@ -11,7 +12,7 @@ class EventPoll {
 public:
     class Callback {
     public:
-        enum EventType { Urgent = 0, Readable = 1, Hangup = 2 };
+        enum EventType { Urgent = 0, Readable = 1, Hangup = 2, Writable = 3 };
         virtual void event(EventType type) = 0;
 
     protected:
@@ -27,6 +28,8 @@ public:
 
     void add(int fd, Callback* callback, unsigned int events);
     void remove(int fd);
+    // Changes what a registered descriptor is watched for.
+    void modify(int fd, unsigned int events);
     void setTimer(int milliseconds);
     int wait(int timeoutMs, bool ignoreTermination);
     void close();

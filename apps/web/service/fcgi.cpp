@@ -12,18 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-// Connections stay blocking, but a stalled peer may hold a read or write
-// only this long, and answers are sent without waiting to be merged.
-void configureConnection(int socket) {
-    timeval limit{Fcgi::SOCKET_TIMEOUT_MS / 1000, (Fcgi::SOCKET_TIMEOUT_MS % 1000) * 1000};
-    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    int one = 1;
-    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-}  // namespace
-
 Fcgi::Fcgi(EventPoll& poll)
     : requestCallback(nullptr), fd(0), nextId(0), poll(poll), paused(false) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -32,8 +20,7 @@ Fcgi::Fcgi(EventPoll& poll)
 
 Fcgi::Fcgi(int port, EventPoll& poll)
     : requestCallback(nullptr), fd(-1), nextId(0), poll(poll), paused(false) {
-    // Non-blocking only so that one event can take every queued connection;
-    // the accepted sockets are blocking.
+    // Non-blocking so that one event can take every queued connection.
     fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) THROW_ERROR_NUMBER("socket");
     try {
@@ -61,13 +48,12 @@ Fcgi::~Fcgi() {
     }
     // A request still held by the handler gets its end record.
     for (auto& [id, request] : requests) {
-        if (request->fd < 0) continue;
+        if (!request->isOpen()) continue;
         try {
             request->end();
         } catch (...) {
         }
     }
-    for (auto& [id, request] : connections) release(std::move(request));
     connections.clear();
     requests.clear();
     deleteList.clear();
@@ -82,7 +68,8 @@ void Fcgi::event(EventType type) {
 }
 
 bool Fcgi::accept() {
-    int socket = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    // Non-blocking: an answer never waits for its peer (see Request).
+    int socket = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (socket < 0) {
         if (errno == EINTR || errno == EAGAIN) return false;
         LOG(Error, "accept: %s", strerror(errno));
@@ -98,15 +85,15 @@ bool Fcgi::accept() {
     return true;
 }
 
+// Answers are sent without waiting to be merged.
 void Fcgi::serve(int socket) {
-    configureConnection(socket);
+    int one = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     unsigned int id = nextId++;
-    Request& request = *(connections[id] = std::make_unique<Request>(this, socket, id));
     try {
-        poll.add(socket, &request, EPOLLIN);
-        request.registered = true;
+        connections.emplace(id, std::make_unique<Request>(this, socket, id, &poll));
     } catch (const std::runtime_error&) {
-        connections.erase(id);  // closes the socket
+        // The request closed the socket it could not register.
     }
 }
 
@@ -129,18 +116,14 @@ void Fcgi::resumeAccepting() {
     }
 }
 
-void Fcgi::addRequest(Request* request) {
-    requests[request->id] = request;
-    if (requestCallback) requestCallback->handleRequest(request);
+void Fcgi::completed(Request& request) {
+    requests[request.id] = &request;
+    if (requestCallback) requestCallback->handleRequest(&request);
 }
 
-void Fcgi::removeRequest(Request* request) {
-    if (request->registered && request->fd >= 0) {
-        request->registered = false;
-        poll.remove(request->fd);
-    }
-    LOG(DebugMost, "REQUEST remove(%i)", request->id);
-    deleteList.push_back(request->id);
+void Fcgi::closed(Request& request) {
+    LOG(DebugMost, "REQUEST remove(%i)", request.id);
+    deleteList.push_back(request.id);
 }
 
 std::unique_ptr<BodyConsumer> Fcgi::RequestCallback::bodyConsumer(Request&) {
@@ -158,6 +141,7 @@ Request* Fcgi::request(unsigned int id) {
 
 void Fcgi::cleanup() {
     if (paused) resumeAccepting();
+    closeStalled();
     if (deleteList.empty()) return;
     for (unsigned int id : deleteList) {
         auto listed = requests.find(id);
@@ -172,21 +156,29 @@ void Fcgi::cleanup() {
         std::unique_ptr<Request> request = std::move(connection->second);
         connections.erase(connection);
         LOG(DebugMost, "REQUEST delete(%i)", request->id);
-        release(std::move(request));
     }
     deleteList.clear();
 }
 
-std::optional<std::chrono::steady_clock::time_point> Fcgi::resumeMoment() const {
-    if (!paused) return std::nullopt;
-    return resumeAt;
+// A peer that takes nothing of its answers holds only its own connection,
+// and that only for a while.
+void Fcgi::closeStalled() {
+    auto now = std::chrono::steady_clock::now();
+    for (auto& [id, request] : connections) {
+        auto deadline = request->stallDeadline();
+        if (!deadline || *deadline > now) continue;
+        LOG(Warn, "REQUEST stalled(%u): %zu bytes not taken for %lld s", id, request->queuedBytes(),
+            static_cast<long long>(Request::STALL_LIMIT.count()));
+        request->disconnect();
+    }
 }
 
-void Fcgi::release(std::unique_ptr<Request> request) noexcept {
-    if (request->registered && request->fd >= 0) {
-        request->registered = false;
-        unregister(request->fd);
-    }
+std::optional<std::chrono::steady_clock::time_point> Fcgi::dueMoment() const {
+    std::optional<std::chrono::steady_clock::time_point> due;
+    if (paused) due = resumeAt;
+    for (const auto& [id, request] : connections)
+        if (auto deadline = request->stallDeadline(); deadline && (!due || *deadline < *due)) due = deadline;
+    return due;
 }
 
 void Fcgi::unregister(int socket) noexcept {

@@ -4,6 +4,7 @@
 // and owns every Request until the deferred deletion in cleanup().
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/bodyconsumer.h"
+#include "apps/web/service/request.h"
 
 #include <chrono>
 #include <map>
@@ -11,9 +12,7 @@
 #include <optional>
 #include <vector>
 
-class Request;
-
-class Fcgi final : public EventPoll::Callback {
+class Fcgi final : public EventPoll::Callback, public Request::Owner {
 public:
     class RequestCallback {
     public:
@@ -26,11 +25,9 @@ public:
         ~RequestCallback() = default;
     };
 
-    static constexpr size_t MAX_REQUESTS = 32;
+    static constexpr size_t MAX_REQUESTS = Request::MAX_REQUESTS;
     static constexpr int BACKLOG = 10;
     static constexpr int ACCEPTS_PER_EVENT = 16;
-    // Blocking reads and writes on a connection give up after this long.
-    static constexpr int SOCKET_TIMEOUT_MS = 1000;
     static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
     explicit Fcgi(EventPoll& poll);  // listening socket inherited as descriptor 0
@@ -40,13 +37,18 @@ public:
     Fcgi& operator=(const Fcgi&) = delete;
 
     void event(EventType type) override;
-    void addRequest(Request* request);
-    void removeRequest(Request* request);
-    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
+    // Lists the request and hands it to the request callback.
+    void completed(Request& request) override;
+    // Marks the request for deletion by the next cleanup().
+    void closed(Request& request) override;
+    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request) override;
     Request* request(unsigned int id);
+    // Deletes the requests marked, closes the stalled connections and takes
+    // the listener back after a pause.
     void cleanup();
-    // When a cleanup() should take the listener back, if it is paused.
-    std::optional<std::chrono::steady_clock::time_point> resumeMoment() const;
+    // When a cleanup() has work that no event brings: a paused listener to
+    // take back or a connection that will count as stalled.
+    std::optional<std::chrono::steady_clock::time_point> dueMoment() const;
 
     // Requests handed to the callback and not yet deleted, by connection id
     // (owned as connections).
@@ -58,7 +60,7 @@ private:
     void serve(int socket);
     void pauseAccepting();
     void resumeAccepting();
-    void release(std::unique_ptr<Request> request) noexcept;
+    void closeStalled();
     void unregister(int socket) noexcept;
 
     int fd;

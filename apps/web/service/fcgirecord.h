@@ -32,8 +32,18 @@ enum RecordType : uint8_t {
     Stdin = 5,
     Stdout = 6,
     Stderr = 7,
-    GetValuesResult = 10,  // the highest type defined
+    Data = 8,
+    GetValues = 9,
+    GetValuesResult = 10,
+    UnknownType = 11,
 };
+
+// The one role served, and the keep-connection bit of a begin record's flags.
+constexpr uint16_t RESPONDER = 1;
+constexpr uint8_t KEEP_CONN = 1;
+// Records with this request id are management records, about the connection.
+constexpr uint16_t MANAGEMENT_ID = 0;
+constexpr size_t BEGIN_BODY_SIZE = 8;
 
 // A header's fields in host order.
 struct Fields {
@@ -53,6 +63,23 @@ inline Fields decodeHeader(const void* bytes) {
     const auto* byte = static_cast<const uint8_t*>(bytes);
     return {byte[0], byte[1], static_cast<uint16_t>(byte[2] << 8 | byte[3]), static_cast<uint16_t>(byte[4] << 8 | byte[5]),
             byte[6]};
+}
+
+// A begin record's body: its role and whether the connection is kept.
+struct Begin {
+    uint16_t role;
+    bool keepConnection;
+};
+inline Begin decodeBegin(std::string_view body) {
+    auto byte = [&](size_t at) { return static_cast<uint8_t>(body[at]); };
+    return {static_cast<uint16_t>(byte(0) << 8 | byte(1)), (byte(2) & KEEP_CONN) != 0};
+}
+
+// The body of an unknown-type record: the type not understood, then 7 zero bytes.
+inline std::string encodeUnknownType(uint8_t type) {
+    std::string body(8, '\0');
+    body[0] = static_cast<char>(type);
+    return body;
 }
 
 // Header, content and padding.

@@ -131,6 +131,8 @@ void Logging::event(EventPoll::Callback::EventType type) {
     case Hangup:
         ended();
         break;
+    case Writable:  // never asked for
+        break;
     }
 }
 

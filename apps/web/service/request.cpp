@@ -1,7 +1,6 @@
 #include "apps/web/service/request.h"
 
 #include "apps/common/log/log.h"
-#include "apps/web/service/fcgi.h"
 #include "apps/web/service/routes.h"
 
 #include <algorithm>
@@ -20,32 +19,48 @@ namespace {
 constexpr size_t READ_SIZE = 8 + 65535 + 255;
 unsigned char readBuffer[READ_SIZE];  // one thread: shared by every connection
 const char ZEROS[8] = {};
-// A peer that has not taken a whole answer by then is given up, so one stalled
-// client cannot hold the loop (each blocked write also ends at the socket's
-// send timeout).
-constexpr std::chrono::milliseconds SEND_LIMIT{4000};
 }  // namespace
 
-Request::Request(Fcgi* fcgi, int fd, int id)
-    : fcgi(fcgi), fd(fd), id(id), keepConnection(true), headerWritten(false), header{1, 0, 0, 0, 0, 0},
-      registered(false), bodyTooLarge(false) {}
+Request::Request(Owner* owner, int fd, unsigned int id, EventPoll* poll)
+    : fd(fd), id(id), keepConnection(true), headerWritten(false), header{1, 0, 0, 0, 0, 0}, owner(owner), poll(poll),
+      phase(State::AwaitingBegin), queuedFrom(0), watched(EPOLLIN), inputEnded(false), paramBytes(0),
+      bodyTooLarge(false) {
+    if (!poll) return;
+    try {
+        poll->add(fd, this, EPOLLIN);
+    } catch (...) {
+        ::close(fd);
+        this->fd = -1;
+        throw;
+    }
+}
 
 Request::~Request() {
     close();
 }
 
 void Request::event(EventType type) {
-    if (type == Hangup) {
-        drop();
-        return;
-    }
+    if (type == Hangup) return drop();
+    if (type == Writable) return drain();
     if (!receive()) return;
+    // Each header is judged as soon as it is in, before its content arrives.
     // The handler run by a record may end the request and close the socket.
     // Decoded records are dropped once at the end: dropping each in turn
     // would move the rest of an upload's bytes again for every record.
     size_t decoded = 0;
-    for (size_t size; fd >= 0 && (size = completeRecordSize(decoded)) > 0; decoded += size) readRecord(decoded);
+    while (fd >= 0 && inbox.size() - decoded >= sizeof(Header)) {
+        fcgirecord::Fields record = fcgirecord::decodeHeader(inbox.data() + decoded);
+        if (const char* reason = unexpected(record)) return refuse(reason, record);
+        size_t size = fcgirecord::recordSize(record);
+        if (inbox.size() - decoded < size) break;
+        LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", record.requestId, record.type, record.contentLength);
+        handleRecord(record, std::string_view(inbox).substr(decoded, sizeof(Header) + record.contentLength));
+        decoded += size;
+    }
+    if (fd < 0) return;
     inbox.erase(0, decoded);
+    // A peer that keeps sending must not starve its own answer.
+    if (queuedBytes() > 0) drain();
 }
 
 // One read of what the socket holds; the poll reported it readable, so this
@@ -57,46 +72,79 @@ bool Request::receive() {
         return true;
     }
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) return false;
-    // End of file or a broken connection: a TCP peer's close shows as
-    // readable data, not as a hang-up, and nothing more will come.
-    drop();
+    // End of file (a TCP peer's close shows as readable data, not as a
+    // hang-up) or a broken connection: nothing more will come, but what is
+    // queued still goes to a peer that only closed its sending side.
+    inputEnded = got == 0;
+    if (inputEnded && queuedBytes() > 0)
+        updateWatch();
+    else
+        drop();
     return false;
 }
 
 void Request::drop() {
-    if (fcgi) fcgi->removeRequest(this);
+    if (fd < 0) return;
+    phase = State::Answered;
+    if (owner) owner->closed(*this);
+    close();
 }
 
-size_t Request::completeRecordSize(size_t at) const {
-    if (inbox.size() - at < sizeof(Header)) return 0;
-    size_t size = fcgirecord::recordSize(fcgirecord::decodeHeader(inbox.data() + at));
-    return inbox.size() - at >= size ? size : 0;
+void Request::disconnect() {
+    drop();
 }
 
-// The framing is known, so an unknown record is skipped, not the connection lost.
-bool Request::readRecord(size_t at) {
-    if (fd < 0) THROW_ERROR("Request is already closed.");
-    if (completeRecordSize(at) == 0) return false;
-    memcpy(&header, inbox.data() + at, sizeof header);
-    fcgirecord::Fields record = fcgirecord::decodeHeader(inbox.data() + at);
-    LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", record.requestId, record.type, record.contentLength);
-    bool known = record.type <= GetValuesResult;
-    if (known) handleRecord(record, std::string_view(inbox).substr(at + sizeof header, record.contentLength));
-    return known;
+// The door: only what a front server sends in this state passes. Null when
+// the record is expected.
+const char* Request::unexpected(const fcgirecord::Fields& record) const {
+    if (record.version != 1) return "not version 1";
+    if (record.requestId == fcgirecord::MANAGEMENT_ID) return nullptr;
+    switch (phase) {
+    case State::AwaitingBegin:
+        if (record.type != BeginRequest || record.contentLength != fcgirecord::BEGIN_BODY_SIZE) return "not a begin record";
+        return queuedBytes() > MAX_QUEUED ? "earlier answers not taken" : nullptr;
+    case State::Answered:
+        return "a record after the answer";
+    default:
+        break;
+    }
+    if (record.requestId != requestId()) return "another request id";
+    if (record.type == AbortRequest) return nullptr;
+    if (phase == State::Params && record.type == Params)
+        return paramBytes + record.contentLength > MAX_PARAMS ? "parameters too long" : nullptr;
+    if (phase == State::Body && record.type == Stdin) return nullptr;
+    return "a record the request does not expect";
 }
 
-void Request::handleRecord(const fcgirecord::Fields& record, std::string_view content) {
+void Request::refuse(const char* reason, const fcgirecord::Fields& record) {
+    LOG(Warn, "REQUEST refused(%u): %s (version %u, type %u, request id %u)", id, reason, record.version, record.type,
+        record.requestId);
+    drop();
+}
+
+// `bytes` are the record's header and content; an expected record.
+void Request::handleRecord(const fcgirecord::Fields& record, std::string_view bytes) {
+    std::string_view content = bytes.substr(sizeof(Header));
+    if (record.requestId == fcgirecord::MANAGEMENT_ID) return answerManagement(record, content);
+    // Outgoing records echo the version, request id and reserved byte of the last one received.
+    memcpy(&header, bytes.data(), sizeof header);
     switch (record.type) {
-    case BeginRequest:
-        begin(record.requestId, content.size() >= 3 && (content[2] & 1));
+    case BeginRequest: {
+        fcgirecord::Begin fields = fcgirecord::decodeBegin(content);
+        if (fields.role != fcgirecord::RESPONDER) return refuse("not the responder role", record);
+        begin(record.requestId, fields.keepConnection);
+        break;
+    }
+    case AbortRequest:
+        abort();
         break;
     case Params:
         if (content.empty())
             parametersComplete();
         else
-            fcgirecord::decodePairs(content, [this](std::string_view name, std::string_view value) { setParam(name, value); });
+            addParams(content);
         break;
-    case Stdin:
+    default:  // Stdin
         if (content.empty())
             bodyComplete();
         else if (consumer)
@@ -104,9 +152,28 @@ void Request::handleRecord(const fcgirecord::Fields& record, std::string_view co
         else
             collect(content);
         break;
-    default:
-        break;
     }
+}
+
+// A front server may ask what the application can take; any other
+// management record is answered as not understood.
+void Request::answerManagement(const fcgirecord::Fields& record, std::string_view content) {
+    std::string answer;
+    uint8_t type = GetValuesResult;
+    if (record.type == GetValues) {
+        fcgirecord::decodePairs(content, [&answer](std::string_view name, std::string_view) {
+            if (name == "FCGI_MAX_CONNS" || name == "FCGI_MAX_REQS")
+                answer += fcgirecord::encodePair(name, std::to_string(MAX_REQUESTS));
+            else if (name == "FCGI_MPXS_CONNS")
+                answer += fcgirecord::encodePair(name, "0");
+        });
+    } else {
+        type = UnknownType;
+        answer = fcgirecord::encodeUnknownType(record.type);
+    }
+    outgoing.start(fcgirecord::encodeHeader({1, 0, fcgirecord::MANAGEMENT_ID, 0, 0}));
+    outgoing.add(type, answer.data(), answer.size(), true);
+    send();
 }
 
 void Request::begin(unsigned short requestId, bool keepConnection) {
@@ -117,23 +184,27 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
     consumer.reset();
     headerWritten = false;
     bodyTooLarge = false;
+    paramBytes = 0;
+    phase = State::Params;
     this->keepConnection = keepConnection;
     header.requestId = htons(requestId);
     LOG(DebugMost, "REQUEST  begin(%i, %i, %s)", fd, requestId, keepConnection ? "true" : "false");
 }
 
+void Request::addParams(std::string_view content) {
+    paramBytes += content.size();
+    fcgirecord::decodePairs(content, [this](std::string_view name, std::string_view value) { setParam(name, value); });
+}
+
 // The route is known now, so its owner may take the body as it comes; a body
 // to collect that is announced too large is refused before it arrives.
 void Request::parametersComplete() {
-    consumer = fcgi ? fcgi->bodyConsumer(*this) : nullptr;
+    phase = State::Body;
+    consumer = owner ? owner->bodyConsumer(*this) : nullptr;
     auto length = params.find("CONTENT_LENGTH");
     unsigned long long announced = length == params.end() ? 0 : strtoull(length->second.c_str(), nullptr, 10);
     if (!consumer && announced > MAX_BODY) bodyTooLarge = true;
     if (!consumer && !bodyTooLarge && announced > 0) bodyShare.fit(postData, announced);
-}
-
-void Request::addParam(const std::string& name, const std::string& value) {
-    setParam(name, value);
 }
 
 void Request::setParam(std::string_view name, std::string_view value) {
@@ -176,8 +247,9 @@ void Request::collect(std::string_view bytes) {
 // has run: what it still holds (a file not placed) goes at once, not with
 // the connection's next request.
 void Request::bodyComplete() {
+    phase = State::Running;
     if (!bodyTooLarge && !bodyShare.refused()) {
-        if (fcgi) fcgi->addRequest(this);
+        if (owner) owner->completed(*this);
         consumer.reset();
         bodyShare.free(postData);
         return;
@@ -192,6 +264,15 @@ void Request::bodyComplete() {
     end();
 }
 
+// Whatever the request had made is dropped; the front server hears only
+// that it ended, a held request included.
+void Request::abort() {
+    LOG(DebugMost, "REQUEST  abort(%u, %i)", id, requestId());
+    consumer.reset();
+    recycle(out, take(out));
+    recycle(err, take(err));
+    end();
+}
 std::stringstream& Request::output() {
     if (!headerWritten) {
         out << DEFAULT_HEADER;
@@ -219,13 +300,13 @@ void Request::recycle(std::stringstream& stream, std::string&& buffer) {
 }
 
 void Request::sendOutput() {
-    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    if (!owner) throw std::runtime_error("Request has no owner.");
     flush(out, Stdout);
 }
 
 void Request::sendError() {
     if (err.tellp() <= 0) return;
-    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    if (!owner) throw std::runtime_error("Request has no owner.");
     flush(err, Stderr);
 }
 
@@ -241,10 +322,10 @@ void Request::end() {
 }
 
 void Request::end(std::string_view assembled) {
-    if (!fcgi) throw std::runtime_error("Request has no Fcgi.");
+    if (!owner) throw std::runtime_error("Request has no owner.");
     // Once answered, the request is never pushed to again, even on a kept connection.
     userData.reset();
-    if (fd < 0) return;  // ended before and closed
+    if (fd < 0 || phase == State::AwaitingBegin || phase == State::Answered) return;  // nothing in progress
     // The whole answer leaves in one write: output, errors, end record.
     std::string output = take(out), errors = take(err);
     outgoing.start(header);
@@ -257,10 +338,11 @@ void Request::end(std::string_view assembled) {
     recycle(out, std::move(output));
     recycle(err, std::move(errors));
     LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId());
-    if (!keepConnection) {
-        fcgi->removeRequest(this);
-        close();
-    }
+    phase = keepConnection ? State::AwaitingBegin : State::Answered;
+    if (phase == State::Answered && queuedBytes() == 0)
+        drop();
+    else
+        updateWatch();
 }
 
 int Request::writeRecord(const char* data, unsigned int length) {
@@ -276,8 +358,13 @@ void Request::Batch::start(const Header& echo) {
     records.clear();
 }
 
-void Request::Batch::add(uint8_t type, const char* data, size_t length) {
+void Request::Batch::add(uint8_t type, const char* data, size_t length, bool evenIfEmpty) {
     uint8_t padding = fcgirecord::paddingFor(length);
+    if (length == 0 && evenIfEmpty) {
+        Header record = echo;
+        record.type = type;
+        records.push_back({record, data, 0});
+    }
     for (size_t offset = 0; offset < length;) {
         size_t chunk = std::min<size_t>(length - offset, MAX_CONTENT);
         Header record = echo;
@@ -300,18 +387,20 @@ std::vector<iovec>& Request::Batch::pieces() {
     return list;
 }
 
+// Writes what the socket takes now; the rest is queued, copied only then,
+// and goes out as the socket drains.
 int Request::send() {
     std::vector<iovec>& pieces = outgoing.pieces();
-    auto deadline = std::chrono::steady_clock::now() + SEND_LIMIT;
     size_t next = 0;
-    while (next < pieces.size()) {
+    while (queuedBytes() == 0 && next < pieces.size()) {
         int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
         ssize_t written = writev(fd, &pieces[next], count);
-        if (written < 0) {
-            // EAGAIN: the send timeout passed with nothing taken.
-            if ((errno == EINTR || errno == EAGAIN) && std::chrono::steady_clock::now() < deadline) continue;
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) {
+            lastTaken = Clock::now();
             break;
         }
+        if (written < 0) return broken();
         // Skip what the socket took, a piece taken in part included.
         size_t left = written;
         for (; next < pieces.size() && left >= pieces[next].iov_len; ++next) left -= pieces[next].iov_len;
@@ -319,20 +408,73 @@ int Request::send() {
             pieces[next].iov_base = static_cast<char*>(pieces[next].iov_base) + left;
             pieces[next].iov_len -= left;
         }
-        if (next < pieces.size() && std::chrono::steady_clock::now() >= deadline) {
-            errno = ETIMEDOUT;
-            break;
-        }
     }
     if (next == pieces.size()) return 0;
+    queued.erase(0, queuedFrom);
+    queuedFrom = 0;
+    for (; next < pieces.size(); ++next) queued.append(static_cast<const char*>(pieces[next].iov_base), pieces[next].iov_len);
+    updateWatch();
+    return 0;
+}
+
+void Request::drain() {
+    while (fd >= 0 && queuedBytes() > 0) {
+        ssize_t written = write(fd, queued.data() + queuedFrom, queuedBytes());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) break;
+        if (written < 0) {
+            broken();
+            break;
+        }
+        queuedFrom += written;
+        lastTaken = Clock::now();
+    }
+    if (queuedBytes() > 0) return;
+    queued.clear();
+    queuedFrom = 0;
+    if (queued.capacity() > KEPT_BUFFER) std::string().swap(queued);
+    if (phase == State::Answered || inputEnded)
+        drop();
+    else
+        updateWatch();
+}
+
+// The answer is cut short, so the connection cannot carry another one: the
+// poll reports the hang-up that closes it.
+int Request::broken() {
     LOG(Warn, "REQUEST  write(%u) failed: %s", id, strerror(errno));
-    // The answer is cut short, so the connection cannot carry another one.
+    std::string().swap(queued);
+    queuedFrom = 0;
     shutdown(fd, SHUT_RDWR);
     return -1;
 }
 
+// Readable while more input is due, writable while answers wait.
+void Request::updateWatch() {
+    if (!poll || fd < 0) return;
+    bool reading = !inputEnded && phase != State::Answered;
+    unsigned int events = (reading ? EPOLLIN : 0u) | (queuedBytes() > 0 ? EPOLLOUT : 0u);
+    if (events == watched) return;
+    poll->modify(fd, events);
+    watched = events;
+}
+
+std::optional<Request::Clock::time_point> Request::stallDeadline() const {
+    if (queuedBytes() == 0) return std::nullopt;
+    return lastTaken + STALL_LIMIT;
+}
+
 int Request::close() {
     if (fd < 0) return 0;
+    if (poll) {
+        try {
+            poll->remove(fd);
+        } catch (const std::exception&) {
+        }
+    }
+    std::string().swap(queued);
+    queuedFrom = 0;
+    inbox.clear();
     shutdown(fd, SHUT_RDWR);
     int result = ::close(fd);
     fd = -1;

@@ -111,7 +111,7 @@ int RequestHandler::periodic() {
     paced(updatePace, updateDue(), [this] { return sendUpdate(); });
     paced(logPace, logging.length() != logLengthOffered, [this] { return sendLogging(); });
     fcgi.cleanup();
-    if (auto resume = fcgi.resumeMoment()) dueAt(*resume);
+    if (auto moment = fcgi.dueMoment()) dueAt(*moment);
     if (!due) return -1;
     // Rounded up: waking a little early would only lead to another short wait.
     auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());

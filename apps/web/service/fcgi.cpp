@@ -24,8 +24,8 @@ void configureConnection(int socket) {
 }
 }  // namespace
 
-Fcgi::Fcgi(EventPoll& poll)
-    : requestCallback(nullptr), fd(0), nextId(0), poll(poll), paused(false) {
+Fcgi::Fcgi(EventPoll& poll, int listening)
+    : requestCallback(nullptr), fd(listening), nextId(0), poll(poll), paused(false) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     poll.add(fd, this, EPOLLIN);
 }

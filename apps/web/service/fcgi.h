@@ -33,7 +33,8 @@ public:
     static constexpr int SOCKET_TIMEOUT_MS = 1000;
     static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
-    explicit Fcgi(EventPoll& poll);  // listening socket inherited as descriptor 0
+    // A listening socket handed over (descriptor 0 by default, the service manager's otherwise).
+    explicit Fcgi(EventPoll& poll, int listening = 0);
     Fcgi(int port, EventPoll& poll);
     ~Fcgi();
     Fcgi(const Fcgi&) = delete;

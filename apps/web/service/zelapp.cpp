@@ -5,6 +5,7 @@
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
+#include "apps/web/service/uploadfile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,8 @@ ZelApp::ZelApp() : hostUpdate(false) {
         LOG(Error, "Hardware info not available: %s", error.what());
     }
     deviceId = board + "-" + serial;
+    UploadFile::removeLeftovers(UPLOAD_FILE);
+    for (const FolderRoute& route : FOLDER_ROUTES) UploadFile::removeLeftovers(route.folder + FILE_UPLOAD_NAME);
 }
 
 void ZelApp::handleRequest(Request* request) {

@@ -104,7 +104,11 @@ before=$(listing)
 start_cut_upload
 mkdir -p /var/KPT
 touch /update/file-from-app.left /var/KPT/.incoming-left
-kill -KILL "$service_pid"
+# What it started (its kernel-log reader) would outlive it and hold this
+# test's output open: ended with it.
+descendants() { local child; for child in $(pgrep -P "$1"); do echo "$child"; descendants "$child"; done; }
+children=$(descendants "$service_pid")
+kill -KILL "$service_pid" $children
 kill "$client" 2>/dev/null || true
 wait "$client" "$service_pid" || true
 start_service

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -74,37 +73,6 @@ TEST(ServiceManager, ManagerGoneIsReportedOnceAndPingsResumeWhenItIsBack) {
     listener = std::make_unique<ManagerSocket>(path);
     manager.event(EventPoll::Callback::Readable);
     EXPECT_EQ(listener->receive(), "WATCHDOG=1");
-}
-
-// Descriptor 3 is taken only when it is a listening socket handed to this process.
-TEST(ServiceManager, TakesAListeningSocketHandedToItOnly) {
-    int listening = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(listen(listening, 1), 0);  // on a free port of its own
-    int unbound = socket(AF_INET, SOCK_STREAM, 0);
-    std::string ours = std::to_string(getpid());
-    struct Case {
-        int handed;
-        std::string pid;
-        int expected;
-    } cases[] = {{listening, ours, 3}, {listening, "1", -1}, {unbound, ours, -1}};
-    int saved = dup(3);
-    for (const Case& c : cases) {
-        ASSERT_EQ(dup2(c.handed, 3), 3);
-        setenv("LISTEN_FDS", "1", 1);
-        setenv("LISTEN_PID", c.pid.c_str(), 1);
-        EventPoll poll;
-        ServiceManager manager(poll);
-        EXPECT_EQ(manager.listener(), c.expected) << c.pid;
-        EXPECT_EQ(getenv("LISTEN_FDS"), nullptr) << "left for the commands the service runs";
-    }
-    if (saved >= 0) {
-        dup2(saved, 3);
-        close(saved);
-    } else {
-        close(3);
-    }
-    close(listening);
-    close(unbound);
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ in_machine cmp -s "$root/VERSION" /update/client.cmf || fail "the uploaded file 
 
 # Requests through the front server while the service restarts three times.
 in_machine bash -c 'for _ in $(seq 20000); do [ -e /run/load-done ] && break
-    curl -s -o /dev/null -w "%{http_code}\n" http://127.0.0.1/api/v1/all.cgi; done' >"$SANDBOX_SCRATCH/codes" &
+    curl -s -m 10 -o /dev/null -w "%{http_code}\n" http://127.0.0.1/api/v1/all.cgi; done' >"$SANDBOX_SCRATCH/codes" &
 load=$!
 answered_more() { [ "$(wc -l <"$SANDBOX_SCRATCH/codes")" -ge "$1" ]; }
 for _ in 1 2 3; do

@@ -59,9 +59,11 @@ Fcgi::~Fcgi() {
         ::close(fd);
         fd = -1;
     }
-    // A request still held by the handler gets its end record.
+    // A request still held by the handler (marked by it) gets its end record;
+    // a kept connection between requests gets none: the front server would
+    // take it for the answer to a request it has just sent, and fail that.
     for (auto& [id, request] : requests) {
-        if (request->fd < 0) continue;
+        if (request->fd < 0 || !request->userData.has_value()) continue;
         try {
             request->end();
         } catch (...) {

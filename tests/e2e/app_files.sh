@@ -34,6 +34,7 @@ expect_eq "$(app GET /setups/file/empty.stp | body | wc -c)" 0 "GET of an empty 
 printf 'r' >"$work/ring"
 put '/focusrings/file/a%22b%5Cc.for' "$work/ring" >/dev/null
 mkdir /var/FOR/subfolder
+touch /var/FOR/.incoming-left
 expect_eq "$(app GET /focusrings/list | body)" $'[\r\n"a\\"b\\\\c.for"\r\n]' "list with an escaped name"
 
 # Missing files, DELETE, methods other than the three.

@@ -26,6 +26,7 @@ kernel_log_has() { tail -c "+$((log_start + 1))" /dev/kmsg | grep -qF "$1"; }
 stack_prepare
 python3 "$helpers/hold-gate.py" >"$SANDBOX_SCRATCH/gate" &
 gate_pid=$!
+stack_pids+=($gate_pid)
 wait_until 100 grep -q held "$SANDBOX_SCRATCH/gate" || fail "the broker's gate was not taken"
 log_start=$(stat -c %s /dev/kmsg)
 NOTIFY_SOCKET=$manager WATCHDOG_USEC=400000 SERVICE_BINARY=$unpacked/usr/sbin/webservice launch_service

@@ -31,6 +31,8 @@ void FbLinux::init() {
 }
 
 void FbLinux::mapFramebuffer() {
+    // An attempt that failed before may have left the device open.
+    if (fd >= 0) close(fd);
     fd = open(device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) THROW_ERROR_NUMBER("frambuffer open");
     readVariableInfo();

@@ -16,7 +16,6 @@
 
 namespace {
 constexpr size_t COPY_CHUNK = 64 * 1024;
-constexpr const char* TEMPORARY_NAME = ".incoming-";
 
 class Descriptor {
 public:
@@ -66,8 +65,8 @@ void sendFile(Request* request, const std::string& path) {
     }
 }
 
-// The content was written beside the target as it arrived (fileBody) and
-// is renamed over it only now, whole: a failed write never leaves a
+// The content was written into the target's folder as it arrived (fileBody)
+// and is put in its place only now, whole: a failed write never leaves a
 // half-written file, and an old file survives a failed replacement.
 void storeFile(Request* request, const std::string& path) {
     auto* upload = dynamic_cast<UploadFile*>(request->consumer.get());
@@ -86,7 +85,7 @@ void storeFile(Request* request, const std::string& path) {
 std::unique_ptr<BodyConsumer> ZelApp::fileBody(const char* folder, const std::string& name) {
     if (!isPlainName(name)) return std::make_unique<DiscardedBody>();
     if (mkdir(folder, 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder);
-    return std::make_unique<UploadFile>(std::string(folder) + TEMPORARY_NAME);
+    return std::make_unique<UploadFile>(std::string(folder) + FILE_UPLOAD_NAME);
 }
 
 void ZelApp::fileOperation(Request* request, const char* folder, const std::string& name) {
@@ -120,7 +119,7 @@ void ZelApp::listOperation(Request* request, const char* folder) {
     out << "[";
     bool first = true;
     while (const dirent* entry = readdir(directory)) {
-        if (entry->d_type != DT_REG) continue;
+        if (entry->d_type != DT_REG || std::string_view(entry->d_name).starts_with(FILE_UPLOAD_NAME)) continue;
         if (!first) out << ",";
         first = false;
         out << "\r\n\"" << jsontext::backslashEscaped(entry->d_name) << "\"";

@@ -12,8 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-Fcgi::Fcgi(EventPoll& poll)
-    : requestCallback(nullptr), fd(0), nextId(0), poll(poll), paused(false) {
+Fcgi::Fcgi(EventPoll& poll, int listening)
+    : requestCallback(nullptr), fd(listening), nextId(0), poll(poll), paused(false) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     poll.add(fd, this, EPOLLIN);
 }
@@ -46,7 +46,9 @@ Fcgi::~Fcgi() {
         ::close(fd);
         fd = -1;
     }
-    // A request still held by the handler gets its end record.
+    // A request still held by the handler (marked by it) gets its end record;
+    // a kept connection between requests gets none: the front server would
+    // take it for the answer to a request it has just sent, and fail that.
     for (auto& [id, request] : requests) {
         if (!request->isOpen()) continue;
         try {

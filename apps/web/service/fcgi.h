@@ -30,7 +30,8 @@ public:
     static constexpr int ACCEPTS_PER_EVENT = 16;
     static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
-    explicit Fcgi(EventPoll& poll);  // listening socket inherited as descriptor 0
+    // A listening socket handed over (descriptor 0 by default, the service manager's otherwise).
+    explicit Fcgi(EventPoll& poll, int listening = 0);
     Fcgi(int port, EventPoll& poll);
     ~Fcgi();
     Fcgi(const Fcgi&) = delete;

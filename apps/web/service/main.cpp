@@ -17,9 +17,11 @@ void serve() {
     returnLargeBuffersToSystem();
     gen::init();
     EventPoll& poll = gen::getEventPoll();
-    // First, so that no command we start inherits the manager's socket.
+    // First, so that no command we start inherits the manager's sockets. Where
+    // the manager holds port 9000 for us, requests wait in its queue while we
+    // restart; started without it, we bind the port ourselves.
     ServiceManager manager(poll);
-    Fcgi fcgi(FCGI_PORT, poll);
+    Fcgi fcgi = manager.listener() >= 0 ? Fcgi(poll, manager.listener()) : Fcgi(FCGI_PORT, poll);
     RequestHandler handler(poll, fcgi);
     fcgi.requestCallback = &handler;
     gen::getServerConnection()->handler = &handler;

@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <png.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <vector>
 
 namespace {
@@ -39,8 +40,14 @@ struct PngWriter {
 };
 }  // namespace
 
+// A display that cannot be used is the screen route's failure only: the
+// service starts without it, and each capture tries it again.
 ScreenCapture::ScreenCapture() : FbLinux("/dev/fb0"), output(nullptr) {
-    init();
+    try {
+        init();
+    } catch (const std::exception& error) {
+        LOG(Error, "Screen capture not available for now: %s", error.what());
+    }
 }
 
 void ScreenCapture::checkGeometry() {
@@ -48,6 +55,7 @@ void ScreenCapture::checkGeometry() {
 }
 
 const unsigned char* ScreenCapture::shownBuffer() {
+    if (mappedMemory() == static_cast<unsigned char*>(MAP_FAILED)) init();
     const unsigned char* base = currentAddress();
     const fb_var_screeninfo& screen = variableInfo();
     if (screen.bits_per_pixel != 32)

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 ServiceManager::ServiceManager(EventPoll& poll)
-    : poll(poll), socketFd(-1), address{}, addressLength(0), timerFd(-1), failureReported(false) {
+    : poll(poll), socketFd(-1), address{}, addressLength(0), timerFd(-1), listeningFd(takeListener()),
+      failureReported(false) {
     const char* socketName = getenv("NOTIFY_SOCKET");
     if (socketName != nullptr && takeAddress(socketName)) {
         socketFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -28,6 +30,28 @@ ServiceManager::ServiceManager(EventPoll& poll)
     unsetenv("NOTIFY_SOCKET");
     unsetenv("WATCHDOG_USEC");
     unsetenv("WATCHDOG_PID");
+    unsetenv("LISTEN_FDS");
+    unsetenv("LISTEN_PID");
+    unsetenv("LISTEN_FDNAMES");
+}
+
+// The first handed-over descriptor, if it is a listening socket meant for
+// this process. It stays open across our restarts in the manager, so the
+// commands we run must not inherit it.
+int ServiceManager::takeListener() {
+    constexpr int FIRST_HANDED_OVER = 3;
+    const char* pid = getenv("LISTEN_PID");
+    const char* count = getenv("LISTEN_FDS");
+    if (pid == nullptr || count == nullptr || atol(pid) != static_cast<long>(getpid()) || atoi(count) < 1) return -1;
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    if (getsockopt(FIRST_HANDED_OVER, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening) {
+        LOG(Warn, "Descriptor %d handed over is no listening socket: binding our own", FIRST_HANDED_OVER);
+        return -1;
+    }
+    fcntl(FIRST_HANDED_OVER, F_SETFD, FD_CLOEXEC);
+    LOG(LogLight, "Serving on the listening socket handed over by the service manager");
+    return FIRST_HANDED_OVER;
 }
 
 ServiceManager::~ServiceManager() {

@@ -4,6 +4,8 @@
 // asks for a watchdog ($WATCHDOG_USEC), that the event loop still runs. The
 // protocol is one datagram per message; these few lines spare the device a
 // library of the manager's own. Without the socket nothing happens at all.
+// A manager that holds our listening socket hands it over as descriptor 3
+// ($LISTEN_FDS, $LISTEN_PID).
 #include "apps/common/event/eventpoll.h"
 
 #include <sys/socket.h>
@@ -18,6 +20,8 @@ public:
     ServiceManager(const ServiceManager&) = delete;
     ServiceManager& operator=(const ServiceManager&) = delete;
 
+    // The listening socket the manager handed over, or -1: then we bind our own.
+    int listener() const { return listeningFd; }
     // Call once the listener accepts connections.
     void ready();
     // The watchdog timer expired.
@@ -25,6 +29,7 @@ public:
 
 private:
     bool takeAddress(const char* name);
+    static int takeListener();
     void startWatchdog(const char* periodText);
     void send(const char* message);
 
@@ -33,6 +38,7 @@ private:
     sockaddr_un address;
     socklen_t addressLength;
     int timerFd;
+    int listeningFd;
     // A manager that went away is reported once, not at every ping.
     bool failureReported;
 };

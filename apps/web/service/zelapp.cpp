@@ -6,6 +6,8 @@
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
 #include "apps/web/service/loggable.h"
+#include "apps/web/service/routes.h"
+#include "apps/web/service/uploadfile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,6 +46,10 @@ ZelApp::ZelApp() : hostUpdate(HOST_UPDATE_MARK) {
         LOG(Error, "Hardware info not available: %s", error.what());
     }
     deviceId = board + "-" + serial;
+    UploadFile::removeLeftovers(UPLOAD_FILE);
+    for (const Route& route : routes::table())
+        if (route.folder != nullptr && route.body == Route::Body::Streamed)
+            UploadFile::removeLeftovers(route.folder + std::string(FILE_UPLOAD_NAME));
 }
 
 void ZelApp::handleRequest(Request* request, const std::function<void()>& route) {

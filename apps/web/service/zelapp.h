@@ -26,9 +26,11 @@ public:
     static std::unique_ptr<BodyConsumer> updateBody(Request& request);
     static std::unique_ptr<BodyConsumer> fileBody(const char* folder, const std::string& name);
 
-    // An upload's file is written under this name and six unique characters,
-    // so that uploads at the same time never share a file.
+    // An upload's file gets a name starting so (in /update, and in the data
+    // folders) only when it is complete or where the file system cannot make
+    // unnamed files; such names are never listed and are removed at start-up.
     static constexpr const char* UPLOAD_FILE = "/update/file-from-app.";
+    static constexpr const char* FILE_UPLOAD_NAME = ".incoming-";
     static constexpr const char* POST_DATA_COPY = "/tmp/post-data";
     static constexpr const char* HOST_UPDATE_MARK = "/update/.host-update";
 

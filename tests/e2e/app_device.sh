@@ -87,11 +87,21 @@ sleep 0.3
 expect_eq "$("$bin/store" get MemExternalDevices.TlxUpdateStart)" false "start of a corrupt file"
 
 head -c 100000 /dev/urandom >"$work/host.swu"
-"$bin/store" set MemMedia.HostUpdateFileName '' >/dev/null
 "$bin/store" set MemMedia.HostUpdateFileState NoFileSelected >/dev/null
-curl -sS -F deviceid=HX2-5678 -F "file=@$work/host.swu" "$url/device/update" >/dev/null
+host_upload() { curl -sS -F deviceid=HX2-5678 -F "file=@$1" "$url/device/update" >/dev/null; }
+host_upload "$work/host.swu"
 follow Success >"$work/run" || fail "host update did not finish: $(cat "$work/run")"
 expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile Rebooting Success " "host run"
 grep -qv '"progress": 0 ' "$work/run" && fail "host progress other than 0: $(cat "$work/run")"
+# Every host upload is checked, though its name is the last one's; a
+# restart in the middle of the update still reports the host's.
+printf 'CORRUPT host firmware' >"$work/bad.swu"
+host_upload "$work/bad.swu"
+follow FileCorrupt >"$work/run" || fail "corrupt host file after a good one: $(cat "$work/run")"
+host_upload "$work/host.swu"
+kill "$service_pid"
+wait "$service_pid" || true
+start_service
+follow Success >"$work/run" || fail "good host file after a corrupt one and a restart: $(cat "$work/run")"
 expect_alive "after the update runs"
 echo PASS

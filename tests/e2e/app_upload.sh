@@ -37,10 +37,10 @@ expect_eq "$(upload B1-1234 "$work/firmware")" '{"taskid": "B1-1234" }' "host up
 cmp -s "$work/firmware" /update/host.swu || fail "host.swu differs from the upload"
 expect_eq "$(store_get MemMedia.HostUpdateFileName)" /update/host.swu "HostUpdateFileName"
 expect_eq "$(new_events)" VarHostUpdateFileNameChanged "host upload events"
-# The same name again is no change, so no event.
+# The same name again is announced all the same: cleared, then set.
 upload B1-1234 "$work/lens.cmf" >/dev/null
 cmp -s "$work/lens.cmf" /update/host.swu || fail "second host upload not in place"
-expect_eq "$(new_events)" "" "second host upload events"
+expect_eq "$(new_events | tr '\n' ' ')" "VarHostUpdateFileNameChanged VarHostUpdateFileNameChanged " "second host upload events"
 
 # Accessory: every variable in order, the file name always announced.
 "$bin/store" set MemExternalDevices.TlxUpdateState FileCorrupt >/dev/null
@@ -70,6 +70,11 @@ expect_eq "$(upload LENS "$work/other")" "$device_serial" "deviceid without a da
 expect_eq "$(curl -sS -F deviceid=LENS-77 "$url/device/update")" "$mandatory" "no file part"
 expect_eq "$(curl -sS -F "file=@$work/other" "$url/device/update")" "$mandatory" "no deviceid part"
 expect_eq "$(curl -sS --data-binary "@$work/other" "$url/device/update")" '{"result": "Invalid content type" }' "not a form"
+head -c 61440 /dev/zero | tr '\0' x >"$work/60k"
+fields=()
+for index in $(seq 100); do fields+=(-F "field$index=<$work/60k"); done
+expect_eq "$(curl -sS "${fields[@]}" -F deviceid=LENS-77 -F "file=@$work/other" "$url/device/update")" \
+  '{"result": "The form has too many or too long fields." }' "a form of 100 fields"
 cmp -s "$work/client.before" /update/client.cmf || fail "a refused upload replaced client.cmf"
 expect_eq "$(new_events)" "" "events of refused uploads"
 

@@ -1,7 +1,8 @@
 # Cross-site writes and foreign Host names, through nginx with curl and
 # straight over FastCGI: refused ones answer 403 with the family's failure
 # object and leave memory, events, files and the 1-Wire command untouched;
-# the device's own page, native clients and reads pass as before.
+# the device's own page, native clients and reads pass as before. The front
+# server's headers keep a planted script and foreign frames from acting.
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
@@ -15,8 +16,12 @@ mkdir "$work/etc-upper" "$work/etc-work"
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc-upper,workdir=$work/etc-work" /etc
 mkdir -p /etc/webservice
 printf '# the set'"'"'s own names\nCart-7.Example.\n' >/etc/webservice/allowed-hosts
+# The kernel log as log.cgi serves it: what the test writes into this pipe.
+export FAKE_DMESG_OUTPUT=$work/dmesg.fifo
+mkfifo "$FAKE_DMESG_OUTPUT"
+exec 7<>"$FAKE_DMESG_OUTPUT"
 stack_start
-start_nginx
+WEB_ROOT=$root/web start_nginx
 events=$work/events.txt
 start_watch "$events"
 
@@ -55,10 +60,17 @@ for origin in http://evil.example null http://127.0.0.1:9999 https://127.0.0.1 '
     "$APP_REFUSED 403" "upload from $origin"
   expect_eq "$(web "${o[@]}" -X POST "$base/api/v1/all.cgi")" "$API_REFUSED 403" "POST to a read from $origin"
 done
-# A GET of set.cgi or of a file carries its intent in the route.
+# A GET of set.cgi or of the status carries its intent in the route; a
+# browser's fetch metadata shows a cross-site request without an Origin too
+# (an <img> sends none), reads pass.
 o=(-H "Origin: http://evil.example")
 expect_eq "$(web "${o[@]}" -G --data-urlencode x=1 "$base/api/v1/set.cgi")" "$API_REFUSED 403" "GET set.cgi"
-expect_eq "$(web "${o[@]}" "$base/zelapp/v1/lenstables/file/kept.tab")" "$APP_REFUSED 403" "GET of a file"
+expect_eq "$(web "${o[@]}" "$base/zelapp/v1/lenstables/file/kept.tab")" "kept 200" "GET of a file"
+c=(-H "Sec-Fetch-Site: cross-site")
+expect_eq "$(web "${c[@]}" "$base/zelapp/v1/device/status")" "$APP_REFUSED 403" "status with Sec-Fetch-Site"
+expect_eq "$(web "${c[@]}" --data-binary "@$work/set" "$base/api/v1/set.cgi")" "$API_REFUSED 403" "set.cgi with Sec-Fetch-Site"
+expect_eq "$(web "${c[@]}" "$base/zelapp/v1/setups/list")" '[] 200' "a read with Sec-Fetch-Site"
+[[ $(web "$base/zelapp/v1/device/status") == '{"status": '*' 200' ]] || fail "status without fetch metadata"
 # A rebinding name, on every route, with or without an Origin.
 for host in evil.example "$(hostname).evil.example" 'localhost.localdomain:8080' 'bad_host:x'; do
   h=(-H "Host: $host")
@@ -113,6 +125,22 @@ expect_eq "$(web --data-binary "@$work/set" "$base/api/v1/set.cgi")" '{"result":
 expect_eq "$(web -X DELETE "$base/zelapp/v1/lenstables/file/kept.tab")" '{"result": "Success" } 200' "DELETE without an Origin"
 api all.cgi --param HTTP_HOST=10.1.2.3:1 --param HTTP_ORIGIN=null | body | python3 -c 'import json, sys; json.load(sys.stdin)' ||
   fail "read over FastCGI"
+
+# A script name that is markup reaches the kernel log and log.cgi as it is;
+# the front server tells the browser to run no script of that answer. Line
+# breaks in it forge no log line of their own.
+curl -sS -o /dev/null "$base/api/v1/%3Cimg%20src=x%20onerror=alert(1)%3E%0D%0Aforged"
+grep -a 'onerror' /dev/kmsg >&7
+grep -q "^forged" /dev/kmsg && fail "a script name forged a log line"
+wait_until 100 sh -c "curl -sS -D '$work/log.head' '$base/api/v1/log.cgi' | grep -qF '<img src=x onerror=alert(1)>??forged'" ||
+  fail "the planted name is not in log.cgi"
+for header in 'Content-Security-Policy: sandbox' 'X-Content-Type-Options: nosniff'; do
+  grep -qix "$header"$'\r' "$work/log.head" || fail "log.cgi without $header: $(cat "$work/log.head")"
+done
+# The page runs only its own scripts and styles, and no other page frames it.
+page_head=$(curl -sS -D - -o /dev/null "$base/" | tr -d '\r')
+[[ $page_head == *"X-Content-Type-Options: nosniff"* && $page_head == *"Content-Security-Policy: "*"script-src 'self'; style-src 'self';"*"frame-ancestors 'none'"* ]] ||
+  fail "the page's headers: $page_head"
 
 # Refusals come thick and fast; their log lines do not. Bounded by the
 # seconds the burst took, whole ones begun, at five lines each.

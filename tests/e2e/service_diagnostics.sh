@@ -7,9 +7,11 @@ source "$(dirname "$0")/lib/stack.sh"
 export ONEWIRE_TOOL_DIR=$SANDBOX_SCRATCH/onewire
 export FAKE_DMESG_OUTPUT=$SANDBOX_SCRATCH/dmesg.fifo
 mkfifo "$FAKE_DMESG_OUTPUT"
+stack_start
+# Opened only now, so that the service and its children hold no writing end:
+# what a killed service leaves of the stand-in's own children then ends with us.
 exec 7<>"$FAKE_DMESG_OUTPUT"
 printf '\033[31mred\033[0m line\n' >&7
-stack_start
 
 # log.cgi: the length line, then the whole HTML text.
 expected="<span style='color: #AA0000'>red</span> line"
@@ -29,6 +31,12 @@ for offset in "" abc -1 2147483648 99999999999; do
   api log.cgi --param "QUERY_STRING=offset=$offset" >/dev/null || fail "log.cgi with offset=$offset"
 done
 expect_alive "odd log offsets"
+# A dmesg that ends is started again, and the log goes on.
+dmesg=$(pgrep -P "$service_pid" -f dmesg) || fail "no dmesg child"
+kill -KILL "$dmesg"
+wait_until 200 sh -c "pgrep -P $service_pid -f dmesg | grep -vqx $dmesg" || fail "dmesg not started again"
+printf 'after the restart\n' >&7
+wait_until 100 sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/api/v1/log.cgi | grep -q 'after the restart'" || fail "log stopped with dmesg"
 
 # screen.cgi: an 800x480 RGBA PNG of the shown buffer, arriving whole (its
 # chunks are checked by the unit tests).
@@ -72,4 +80,20 @@ done
 expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered after bad bodies"
 grep -q "Unit has an invalid value: Metric" /dev/kmsg || fail "invalid unit not logged"
 expect_alive "bad 1-Wire bodies"
+
+# A ring request is held while its command runs (here until the gate opens);
+# everything else is served meanwhile.
+mkfifo "$ONEWIRE_TOOL_DIR/gate"
+exec 8<>"$ONEWIRE_TOOL_DIR/gate"
+api premarkeddata.cgi --body <(printf '{"unit": "metric", "focusCloseValue": "7"}') >/dev/null &
+wait_until 200 pgrep -P "$service_pid" -f onewire-tool >/dev/null || fail "1-Wire command not started"
+expect_tree "while a 1-Wire command runs"
+tool=$(pgrep -P "$service_pid" -f onewire-tool) || fail "the 1-Wire command did not outlast all.cgi"
+dmesg=$(pgrep -P "$service_pid" -f dmesg) || fail "no dmesg child"
+
+# A service killed outright leaves none of them running (gone, or a zombie).
+kill -KILL "$service_pid"
+for child in $tool $dmesg; do
+  wait_until 100 sh -c "! grep -qs '^State:[[:space:]]*[^Z]' /proc/$child/status" || fail "child $child outlived the service"
+done
 echo "service_diagnostics: all checks passed"

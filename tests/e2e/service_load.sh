@@ -36,4 +36,29 @@ grown=$(($(rss_kb "$service_pid") - rss))
 sanitized "$bin/webservice" || [ "$grown" -lt 2048 ] || fail "memory grew by $grown kB under load"
 expect_alive "after the load"
 
+# 24 clients each send a 12 MB set.cgi body slowly: bodies past the budget
+# of all collected bodies are refused with 503 as they arrive, the rest are
+# collected (and answered by set.cgi), and the service's peak memory stays
+# near the budget.
+start_nginx
+head -c $((12 * 1024 * 1024)) /dev/zero >"$SANDBOX_SCRATCH/body"
+rss=$(rss_kb "$service_pid")
+clients=()
+for index in $(seq 24); do
+  curl -sS --max-time 60 --limit-rate 2M -o "$SANDBOX_SCRATCH/answer.$index" -w '%{http_code}\n' \
+    --data-binary "@$SANDBOX_SCRATCH/body" http://127.0.0.1:8080/api/v1/set.cgi >"$SANDBOX_SCRATCH/code.$index" &
+  clients+=($!)
+done
+wait "${clients[@]}" || fail "a body client failed"
+codes=$(cat "$SANDBOX_SCRATCH"/code.* | sort | uniq -c | tr -s ' ' | tr '\n' ',')
+echo "service_load (24 bodies of 12 MB): answers $codes"
+[[ $codes == *" 503,"* && $codes == *" 200,"* ]] || fail "bodies not both collected and refused: $codes"
+expect_eq "$(grep -lx '{"result": 0, "error": "Too many request bodies at once" }' "$SANDBOX_SCRATCH"/answer.* | wc -l)" \
+  "$(cat "$SANDBOX_SCRATCH"/code.* | grep -cx 503)" "refusals with the failure object"
+peak=$(awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status")
+echo "service_load: peak memory $((peak - rss)) kB over the resident $rss kB"
+sanitized "$bin/webservice" || [ $((peak - rss)) -lt 102400 ] || fail "peak memory grew by $((peak - rss)) kB"
+expect_alive "after the bodies"
+expect_tree "after the bodies"
+
 expect_clean_exit "at the end"

@@ -6,6 +6,7 @@ set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
 [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+[ -f "$root/web/vendor/uPlot.iife.min.js" ] || fail "the page's chart library is missing: run scripts/install-deps"
 stack_start
 start_updater
 WEB_ROOT=$root/web start_nginx

@@ -22,6 +22,7 @@ struct Form : FilePartSink {
     Fields fields;
     std::string file;
     int opened = 0;
+    bool tooLarge = false;
 };
 
 // The body fed in pieces of `piece` bytes (0: whole).
@@ -31,6 +32,7 @@ Form parse(const std::string& body, size_t piece = 0) {
     if (piece == 0) piece = body.size();
     for (size_t at = 0; at < body.size(); at += piece) reader.feed(std::string_view(body).substr(at, piece));
     form.fields = reader.fields();
+    form.tooLarge = reader.tooLarge();
     return form;
 }
 
@@ -166,5 +168,14 @@ TEST(FormFile, StopsAtAHeaderBlockOrTextFieldThatNeverEnds) {
                       65536);
     EXPECT_EQ(text.fields, (Fields{{"deviceid", "B1-1234"}}));
     EXPECT_EQ(text.opened, 0);
+    EXPECT_TRUE(text.tooLarge);
     EXPECT_EQ(log.count("Form field longer than"), 1u);
+
+    // Sixteen named parts besides the file, and no more.
+    std::string fields;
+    for (int index = 0; index < 16; ++index) fields += part("f" + std::to_string(index), "v");
+    EXPECT_FALSE(parse(fields + filePart("x") + CLOSING).tooLarge);
+    Form many = parse(fields + part("one-more", "v") + filePart("x") + CLOSING);
+    EXPECT_TRUE(many.tooLarge);
+    EXPECT_EQ(many.opened, 0);
 }

@@ -1,12 +1,15 @@
 // The kernel log as HTML: colour sequences to spans, the dmesg child and its
-// pipe, the answers to log requests, and the cap on the kept text. Requests
+// pipe, the answers to log requests, and the cap on the kept text; the limit
+// of a child's run. Requests
 // over FastCGI are covered by the service_diagnostics end-to-end script.
 #include "apps/web/service/logging.h"
 #include "support/fakedmesg.h"
 #include "support/kmsg.h"
 
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -62,6 +65,13 @@ TEST(AnsiHtml, ChunkBoundariesDoNotChangeTheOutput) {
             ASSERT_EQ(html, SAMPLE_HTML) << "split at " << first << " and " << second;
             ASSERT_FALSE(renderer.insideEscape());
         }
+}
+
+// A killed process is gone, or a zombie waiting for init to reap it.
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string number, name, state;
+    return !(stat >> number >> name >> state) || state == "Z";
 }
 
 class LoggingTest : public ::testing::Test {
@@ -171,12 +181,8 @@ TEST_F(LoggingTest, ChildInItsOwnGroupIsStoppedWithEverythingItStarted) {
         sleeper = dmesg.sleeper();
         EXPECT_EQ(kill(sleeper, 0), 0);
     }
-    // The sleeper was the fake's own child: gone, or a zombie waiting for init.
-    std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
-    std::string pid, name, state;
-    if (stat >> pid >> name >> state) {
-        EXPECT_EQ(state, "Z");
-    }
+    // The sleeper was the fake's own child, killed with its group.
+    EXPECT_TRUE(pumpUntil(poll, [&] { return ended(sleeper); }));
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
 }
 
@@ -189,11 +195,27 @@ TEST_F(LoggingTest, HangUpIsReportedOnceAndStopsWatchingThePipe) {
     // Closed only once read: a FIFO without any open end drops what it holds.
     ASSERT_TRUE(pumpUntil(poll, [&] { return logging.length() == 11; }));
     exiting.finish();
-    ASSERT_TRUE(pumpUntil(poll, [&] { return cursor.count("dmesg exited") > 0; }));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return cursor.count("dmesg ended") > 0; }));
 
     for (int pass = 0; pass < 5; ++pass) EXPECT_EQ(poll.wait(20, true), EventPoll::Timeout);
     EXPECT_EQ(cursor.count("Warn        "), 1u);
-    EXPECT_EQ(cursor.count("dmesg exited, no more log output for web gui."), 1u);
+    EXPECT_EQ(cursor.count("dmesg ended, starting it again in 1000 ms"), 1u);
+}
+
+// A child past its limit is killed with everything it started.
+TEST(ChildProcess, LimitEndsTheWholeGroup) {
+    EventPoll poll;
+    const char* scratch = getenv("SANDBOX_SCRATCH");
+    std::string pidFile = std::string(scratch ? scratch : "/tmp") + "/grandchild.pid";
+    std::optional<int> status;
+    ChildProcess child(poll, [&](int result) { status = result; });
+    child.start({"sh", "-c", "sleep 100 & echo $! >" + pidFile + "; wait"}, {}, std::chrono::seconds(1));
+    ASSERT_TRUE(pumpUntil(poll, [&] { return status.has_value(); }));
+    EXPECT_TRUE(WIFSIGNALED(*status));
+    pid_t grandchild = 0;
+    std::ifstream(pidFile) >> grandchild;
+    if (grandchild == 0) GTEST_SKIP() << "the shell had not started its own child within the limit";
+    EXPECT_TRUE(pumpUntil(poll, [&] { return ended(grandchild); }));
 }
 
 }  // namespace

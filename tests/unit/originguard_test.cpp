@@ -1,6 +1,9 @@
-// How the cross-site guard reads Host and Origin texts and which routes it
-// counts as changing; its verdicts on whole requests are checked end to end.
+// How the cross-site guard reads Host and Origin texts and judges each route
+// of the table; its answers to whole requests are checked end to end.
 #include "apps/web/service/originguard.h"
+#include "apps/web/service/routes.h"
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -49,17 +52,52 @@ TEST(OriginParsing, SameOriginHonoursDefaultPorts) {
         EXPECT_FALSE(origin::parseOrigin(bad)) << bad;
 }
 
-TEST(OriginGuardRoutes, ChangingRoutesWhateverTheMethod) {
-    EXPECT_TRUE(OriginGuard::changes("POST", "/api/v1/all.cgi", ""));
-    EXPECT_TRUE(OriginGuard::changes("DELETE", "/zelapp/v1", "/device/info"));
-    EXPECT_TRUE(OriginGuard::changes("GET", "/api/v1/set.cgi", ""));
-    EXPECT_TRUE(OriginGuard::changes("", "/api/v1/premarkeddata.cgi", ""));
-    EXPECT_TRUE(OriginGuard::changes("GET", "/zelapp/v1", "/device/update"));
-    EXPECT_TRUE(OriginGuard::changes("GET", "/zelapp/v1", "/lenstables/file/a.tab"));
-    for (const char* path : {"/device/info", "/device/status", "/setups/list", "/file"})
-        EXPECT_FALSE(OriginGuard::changes("GET", "/zelapp/v1", path)) << path;
-    for (const char* script : {"/api/v1/all.cgi", "/api/v1/update.cgi", "/api/v1/log.cgi", "/api/v1/screen.cgi"})
-        EXPECT_FALSE(OriginGuard::changes("GET", script, "")) << script;
+// Every route of the table: one that changes the device is refused to a
+// foreign page, by its Origin or its fetch metadata, and served to the
+// device's own page and to clients without either; any other is served to all.
+TEST(OriginGuardRoutes, EveryRouteThatChangesTheDeviceIsRefusedCrossSite) {
+    using Verdict = OriginGuard::Verdict;
+    OriginGuard guard;
+    for (const Route& route : routes::table()) {
+        std::string method = route.method.empty() ? "GET" : std::string(route.method);
+        std::map<std::string, std::string> params{
+            {"SCRIPT_NAME", std::string(route.script)}, {"REQUEST_METHOD", method}, {"HTTP_HOST", "10.0.0.5:8080"}};
+        std::string path(route.path);
+        if (path.ends_with('*')) path.back() = 'x';
+        if (!path.empty()) params["PATH_INFO"] = path;
+        std::string name = params["REQUEST_METHOD"] + " " + params["SCRIPT_NAME"] + params["PATH_INFO"];
+        ASSERT_EQ(routes::find(params), &route) << name;
+        auto judged = [&](const char* header, const char* value) {
+            auto sent = params;
+            sent[header] = value;
+            return guard.judge(sent);
+        };
+        Verdict foreign = route.changes ? Verdict::CrossSite : Verdict::Pass;
+        EXPECT_EQ(judged("HTTP_ORIGIN", "http://evil.example"), foreign) << name;
+        EXPECT_EQ(judged("HTTP_SEC_FETCH_SITE", "cross-site"), foreign) << name;
+        EXPECT_EQ(judged("HTTP_ORIGIN", "http://10.0.0.5:8080"), Verdict::Pass) << name;
+        EXPECT_EQ(judged("HTTP_SEC_FETCH_SITE", "same-origin"), Verdict::Pass) << name;
+        EXPECT_EQ(guard.judge(params), Verdict::Pass) << name;
+    }
+}
+
+// docs/api.md lists the routes as the table has them.
+TEST(OriginGuardRoutes, TheApiDocumentListsTheTable) {
+    const char* const BODY[] = {"collected", "streamed", "discarded"};
+    std::vector<std::string> table;
+    for (const Route& route : routes::table())
+        table.push_back("| " + (route.method.empty() ? std::string("any") : std::string(route.method)) + " | `" +
+                        std::string(route.script) + std::string(route.path) + "` | " + (route.changes ? "yes" : "no") +
+                        " | " + BODY[static_cast<int>(route.body)] + " |");
+    std::ifstream document(SOURCE_DIR "/docs/api.md");
+    std::vector<std::string> listed;
+    bool inList = false;
+    for (std::string line; std::getline(document, line);) {
+        if (line.starts_with("## ")) inList = line == "## Routes";
+        if (inList && line.starts_with("| ") && !line.starts_with("| Method") && !line.starts_with("|-"))
+            listed.push_back(line);
+    }
+    EXPECT_EQ(listed, table);
 }
 
 }  // namespace

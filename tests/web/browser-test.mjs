@@ -1,6 +1,7 @@
 // Drives the page in Debian's headless Chromium against a running stack and
 // checks what a person would: values shown, changes from elsewhere appearing
-// without a reload, edits reaching the device, the log and screen panels.
+// without a reload, edits reaching the device, a pinned number's trend, the
+// log and screen panels.
 //
 //   node tests/web/browser-test.mjs BASE_URL [OUTPUT_FOLDER]
 //
@@ -15,6 +16,7 @@
 
 import { execFile } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { readFile } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { promisify } from 'node:util';
@@ -99,6 +101,8 @@ const context = await launch();
 const page = context.pages()[0] ?? await context.newPage();
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(error.message));
+// What the front server's content policy blocks shows only on the console.
+page.on('console', (message) => { if (message.text().includes('Content Security Policy')) pageErrors.push(message.text()); });
 
 const field = (path) => page.locator(`[data-path="${path}"]`);
 const openGroup = async (memory) => {
@@ -251,6 +255,42 @@ try {
     await page.click('#screen-capture');
     await eventually('a decoded image', () => page.locator('#screen-image').evaluate((image) => image.naturalWidth > 0));
   });
+
+  await check('a pinned number\'s changes from elsewhere land in the Trends CSV in order with their times; pins survive a reload', async () => {
+    const trends = page.getByRole('region', { name: 'Trends' });
+    const pin = (name) => page.locator('details[data-memory="MemDynamic"]').getByRole('button', { name: `Chart ${name}`, exact: true });
+    await openGroup('MemDynamic');
+    await pin('BattTemperature').click();
+    const start = Number(await hook('PAGE_TEST_GET', 'MemDynamic', 'BattTemperature'));
+    const changes = [];
+    for (let i = 1; i <= 5; i++) {
+      const value = start + (start > 50 ? -1.25 : 1.25) * i;
+      const before = Date.now();
+      await hook('PAGE_TEST_SET', 'MemDynamic', 'BattTemperature', String(value));
+      await eventually(`${value} shows`, async () => Number(await shownValue('MemDynamic.BattTemperature')), value);
+      changes.push({ value, before, after: Date.now() });
+    }
+    await pin('BattPercent').click();
+    await trends.locator('.u-legend', { hasText: 'MemDynamic.BattPercent' }).waitFor({ timeout: WAIT_MS });
+
+    const [download] = await Promise.all([page.waitForEvent('download'), trends.getByRole('button', { name: /CSV/ }).click()]);
+    const [header, ...rows] = (await readFile(await download.path(), 'utf8')).trim().split('\n').map((line) => line.split(','));
+    if (header.join() !== 'time,MemDynamic.BattTemperature,MemDynamic.BattPercent') throw new Error(`header ${header}`);
+    const kept = rows.filter((row) => row[1] !== '').slice(-5);
+    changes.forEach(({ value, before, after }, i) => {
+      const [time, text] = kept[i] ?? [];
+      const at = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/.test(time) ? Date.parse(time) : NaN;
+      if (Number(text) !== value || !(at >= before && at <= after)) throw new Error(`change ${i + 1} of ${value} is kept as ${kept[i]}`);
+    });
+
+    await page.reload();
+    await live();
+    await openGroup('MemDynamic');
+    for (const name of ['BattTemperature', 'BattPercent']) {
+      if (await pin(name).getAttribute('aria-pressed') !== 'true') throw new Error(`${name} is no longer pinned`);
+      await trends.locator('.u-legend', { hasText: `MemDynamic.${name}` }).waitFor({ timeout: WAIT_MS });
+    }
+  }, ['PAGE_TEST_GET', 'PAGE_TEST_SET']);
 
   await consoleChecks({ page, base, check, hook, eventually });
   await phoneChecks({ page, check, output });

@@ -102,9 +102,10 @@ export async function consoleChecks({ page, base, check, hook, eventually }) {
   }, ['PAGE_TEST_FILE']);
 }
 
-// At a phone's width, with the console panels and one memory group after the
-// other open: nothing runs off the right edge, and the controls are big
-// enough to touch. Leaves a screenshot of the phone's view in the output folder.
+// At a phone's width, with the console panels, the Trends panel (numbers
+// pinned) and one memory group after the other open: nothing runs off the
+// right edge, and the controls are big enough to touch. Leaves a screenshot
+// of the phone's view in the output folder.
 export async function phoneChecks({ page, check, output }) {
   const desktop = page.viewportSize();
   await page.setViewportSize(PHONE);

@@ -5,7 +5,8 @@ Reads the ring data from standard input (the unit code line, the focus close
 value line, and the empty line that follows), checks it, and appends what it
 would program to ONEWIRE_TOOL_DIR/ring.log together with its options. Exits 1
 for bad input, and 2 when ONEWIRE_TOOL_DIR/fail exists, so both outcomes can be
-tested; sleeps for ONEWIRE_TOOL_DIR/hang seconds first when that file exists.
+tested; sleeps for ONEWIRE_TOOL_DIR/hang seconds first when that file exists,
+and waits for a line on ONEWIRE_TOOL_DIR/gate when that FIFO exists.
 """
 import os
 import sys
@@ -21,6 +22,10 @@ def main():
     hang = os.path.join(folder, "hang")
     if os.path.exists(hang):
         time.sleep(float(open(hang).read() or "60"))
+    gate = os.path.join(folder, "gate")
+    if os.path.exists(gate):
+        with open(gate) as waiting:
+            waiting.readline()
     with open(os.path.join(folder, "ring.log"), "ab") as log:
         log.write(b"args: " + " ".join(sys.argv[1:]).encode() + b"\n")
         log.write(b"input: " + repr(data).encode() + b"\n")

@@ -30,12 +30,13 @@ Updater::Updater(int parts) : parts(parts) {}
 
 void Updater::handleEvent(const Notify& notify) {
     const AppVariables& variables = appVariables();
+    // The service clears a file name before it sets it, so that every upload
+    // is announced, and each announcement starts a new check. The first of
+    // the two events may already see the new name: either starts over.
     if (isEvent(notify, variables.hostUpdateFileName)) {
         std::string path = boundedText(variables.hostUpdateFileName.text<128>().data(), 128);
         if (!path.empty()) host = fileCheck(path, variables.hostUpdateFileState);
     } else if (isEvent(notify, variables.tlxUpdateFileName)) {
-        // The service clears the name before it sets it, so the first of
-        // its two events may already see the new name: either starts over.
         std::string path = boundedText(variables.tlxUpdateFileName.text<128>().data(), 128);
         if (!path.empty()) accessory = fileCheck(path, variables.tlxUpdateState);
     } else if (isEvent(notify, variables.hostUpdateStart)) {

@@ -6,10 +6,11 @@ import { h } from './dom.js';
 import { VariableRow } from './views.js';
 
 class MemoryGroup {
-  constructor(memory, store, writer) {
+  constructor(memory, store, writer, pins) {
     this.memory = memory;
     this.store = store;
     this.writer = writer;
+    this.pins = pins;
     this.rows = null;
     this.count = h('span', { className: 'count' });
     this.body = h('div', { className: 'group-body' });
@@ -29,7 +30,7 @@ class MemoryGroup {
     if (this.rows) return;
     this.rows = new Map();
     for (const [variable, value] of this.variables()) {
-      this.rows.set(variable, new VariableRow(this.memory, variable, value, this.writer));
+      this.rows.set(variable, new VariableRow(this.memory, variable, value, this.writer, this.pins));
     }
     const head = h('thead', {}, h('tr', {}, ['Variable', 'Value', 'Type', 'Limits'].map((title) => h('th', {}, title))));
     this.body.replaceChildren(h('table', { className: 'variables' }, head,
@@ -65,10 +66,12 @@ class MemoryGroup {
 }
 
 export class MemoryGroups {
-  constructor(container, store, writer) {
+  // pins: the Trends panel, which gives each number's chart control.
+  constructor(container, store, writer, pins) {
     this.container = container;
     this.store = store;
     this.writer = writer;
+    this.pins = pins;
     this.groups = new Map();
     this.filter = '';
   }
@@ -77,7 +80,7 @@ export class MemoryGroups {
   rebuild() {
     const open = new Set([...this.groups.values()].filter((g) => g.element.open).map((g) => g.memory));
     this.groups = new Map([...this.store.memories.keys()].map((memory) =>
-      [memory, new MemoryGroup(memory, this.store, this.writer)]));
+      [memory, new MemoryGroup(memory, this.store, this.writer, this.pins)]));
     this.container.replaceChildren(...[...this.groups.values()].map((group) => group.element));
     for (const group of this.groups.values()) {
       if (this.filter) group.setFilter(this.filter);

@@ -102,7 +102,8 @@ export class LogPanel {
         if (this.open.length > 1) this.open.pop();
       } else {
         const span = document.createElement('span');
-        if (token.open) span.setAttribute('style', token.open);
+        // Through the style object: the page's content policy takes no style attribute.
+        if (token.open) span.style.cssText = token.open;
         innermost.append(span);
         this.open.push(span);
       }

@@ -1,6 +1,7 @@
 // Wires the page together: the variable groups follow the service, edits go
-// out through set.cgi, the log and screen panels read on demand, and the
-// console panels work the app's routes.
+// out through set.cgi, the Trends panel draws the pinned numbers from the
+// same changes, the log and screen panels read on demand, and the console
+// panels work the app's routes.
 
 import { fetchAll, fetchUpdate, postSet } from './api.js';
 import * as app from './app-api.js';
@@ -13,13 +14,18 @@ import { LogPanel } from './log-panel.js';
 import { ScreenPanel } from './screen-panel.js';
 import { setBody } from './set-body.js';
 import { Store } from './store.js';
+import { pick } from './trend-store.js';
+import { TrendsPanel } from './trends-panel.js';
 
 const $ = (id) => document.getElementById(id);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 const store = new Store();
 const writer = { write: (target, text) => postSet(setBody(target, text)) };
-const groups = new MemoryGroups($('memories'), store, writer);
+const trends = new TrendsPanel(
+  { chart: $('trends-chart'), span: $('trends-span'), csv: $('trends-csv'), note: $('trends-note') },
+  (target) => pick(store.get(target.memory, target.variable), target), localStorage);
+const groups = new MemoryGroups($('memories'), store, writer, trends);
 const status = $('status');
 const notices = $('notices');
 
@@ -64,9 +70,11 @@ const follower = new Follower(
       if (changes === null) groups.rebuild();
       else groups.show(changes);
       $('variable-count').textContent = [...store.memories.values()].reduce((sum, vars) => sum + vars.size, 0);
+      trends.loaded();
     },
     onUpdate(answer) {
       groups.show(store.apply(answer));
+      trends.changed();
       showErrors(Array.isArray(answer.errors) ? answer.errors.map(String) : []);
       $('last-change').textContent = new Date().toLocaleTimeString();
     },
@@ -75,6 +83,7 @@ const follower = new Follower(
       else if (state === 'connecting') setStatus('connecting', 'Connecting…');
       else {
         logPanel.forget();
+        trends.disconnected();
         setStatus('offline', `Service unreachable (${error.message}); retrying in ${(retryIn / 1000).toFixed(1)} s`);
       }
     },

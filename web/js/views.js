@@ -17,10 +17,12 @@ const PAGE_SIZE = 20;
 // the outer address and write past it.
 const writerFor = (value, writer) => (isDescription(value) ? writer : null);
 
-export function createView(value, target, writer) {
+// pins: {controlFor(target, value)} gives a number's chart control; only a
+// variable and its structure's fields get one.
+export function createView(value, target, writer, pins = null) {
   switch (kindOf(value)) {
     case 'list': return new ListView(value, target, writer);
-    case 'struct': return new StructView(value, target, writer);
+    case 'struct': return new StructView(value, target, writer, pins);
     case 'error': return new ErrorView(value);
     case 'unknown': return new ErrorView({ ERROR: `Unexpected value ${JSON.stringify(value)}` });
     default: {
@@ -49,14 +51,14 @@ class ErrorView {
 // A single structure: one line per field. Its fields are written one by one;
 // fields holding further structures are shown but not written.
 class StructView {
-  constructor(value, target, writer) {
+  constructor(value, target, writer, pins) {
     this.fields = new Map();
     const rows = Object.entries(value).map(([field, fieldValue]) => {
       const view = createView(fieldValue, { ...target, field }, writerFor(fieldValue, writer));
       this.fields.set(field, view);
       return h('tr', {},
         h('th', { scope: 'row' }, field),
-        h('td', {}, view.element),
+        h('td', {}, view.element, pins?.controlFor({ ...target, field }, fieldValue)),
         h('td', { className: 'type' }, typeLabel(fieldValue)),
         h('td', { className: 'limits' }, limitsLabel(fieldValue)));
     });
@@ -155,9 +157,10 @@ function columnsOf(list) {
 
 // One variable of a memory: name, value, type and limits.
 export class VariableRow {
-  constructor(memory, variable, value, writer) {
+  constructor(memory, variable, value, writer, pins) {
     this.target = { memory, variable };
     this.writer = writer;
+    this.pins = pins;
     this.valueCell = h('td', { className: 'value' });
     this.typeCell = h('td', { className: 'type' });
     this.limitsCell = h('td', { className: 'limits' });
@@ -167,8 +170,8 @@ export class VariableRow {
   }
 
   build(value) {
-    this.view = createView(value, this.target, this.writer);
-    this.valueCell.replaceChildren(this.view.element);
+    this.view = createView(value, this.target, this.writer, this.pins);
+    this.valueCell.replaceChildren(this.view.element, this.pins.controlFor(this.target, value) ?? '');
     this.typeCell.textContent = typeLabel(value);
     this.limitsCell.textContent = limitsLabel(value);
   }

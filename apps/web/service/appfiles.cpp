@@ -2,6 +2,7 @@
 // and deleting single files in it. No request reaches outside the folder.
 #include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 #include "apps/web/service/uploadfile.h"
 #include "apps/web/service/zelapp.h"
 
@@ -37,9 +38,9 @@ private:
 };
 
 // One "/" and one plain component: no further "/", no NUL, not "." or "..".
-bool isPlainName(const std::string& name) {
+bool isPlainName(std::string_view name) {
     if (name.size() < 2 || name[0] != '/') return false;
-    std::string_view component = std::string_view(name).substr(1);
+    std::string_view component = name.substr(1);
     return component != "." && component != ".." && component.find('/') == std::string_view::npos &&
            component.find('\0') == std::string_view::npos;
 }
@@ -89,14 +90,11 @@ std::unique_ptr<BodyConsumer> ZelApp::fileBody(const char* folder, const std::st
 }
 
 void ZelApp::fileOperation(Request* request, const char* folder, const std::string& name) {
+    // The route table gives this route GET, PUT and DELETE only.
     std::string method = request->params["REQUEST_METHOD"];
-    if (method != "GET" && method != "PUT" && method != "DELETE") {
-        writeResult(request->output(), "Unknown request");
-        return;
-    }
     if (!isPlainName(name)) {
         // Answered as a file that cannot be reached, and nothing is touched.
-        LOG(Warn, "ZelApp: refused file name \"%s\"", name.c_str());
+        LOG(Warn, "ZelApp: refused file name \"%s\"", loggable(name).c_str());
         if (method == "PUT")
             writeOpenError(request);
         else

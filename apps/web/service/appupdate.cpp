@@ -4,6 +4,7 @@
 #include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 #include "apps/web/service/appvariables.h"
 #include "apps/web/service/formdata.h"
 #include "apps/web/service/uploadfile.h"
@@ -15,6 +16,7 @@
 
 namespace {
 constexpr const char* MISSING_FIELD = "'deviceid' and 'file' are mandatory, but at least one is missing.";
+constexpr const char* FORM_TOO_LARGE = "The form has too many or too long fields.";
 constexpr const char* NOT_DEVICE_SERIAL = "'deviceid' has to be in the form DEVICE-SERIAL.";
 constexpr size_t ACCESSORY_NAME_CAPACITY = 50;
 constexpr size_t FILE_NAME_CAPACITY = 128;
@@ -46,7 +48,7 @@ public:
         reader.feed(bytes);
     }
 
-    const FormReader::Fields& fields() const { return reader.fields(); }
+    const FormReader& form() const { return reader; }
     UploadFile& uploaded() { return file; }
 
 private:
@@ -74,9 +76,14 @@ void ZelApp::update(Request* request) {
         writeResult(request->output(), "Invalid content type");
         return;
     }
-    const FormReader::Fields& formFields = upload->fields();
+    if (upload->form().tooLarge()) {
+        writeResult(request->output(), FORM_TOO_LARGE);
+        return;
+    }
+    const FormReader::Fields& formFields = upload->form().fields();
     LOG(DebugAll, "Request content:");
-    for (const auto& [name, value] : formFields) LOG(DebugAll, "  \"%s\": \"%s\"", name.c_str(), value.c_str());
+    for (const auto& [name, value] : formFields)
+        LOG(DebugAll, "  \"%s\": \"%s\"", loggable(name).c_str(), loggable(value).c_str());
 
     auto target = formFields.find("deviceid");
     auto file = formFields.find("file");
@@ -88,18 +95,19 @@ void ZelApp::update(Request* request) {
     const std::string& targetId = target->second;
     size_t dash = targetId.rfind('-');
     if (dash == std::string::npos) {
-        LOG(Warn, "'deviceid' has to be in the form DEVICE-SERIAL, but it is %s.", targetId.c_str());
+        LOG(Warn, "'deviceid' has to be in the form DEVICE-SERIAL, but it is %s.", loggable(targetId).c_str());
         writeResult(request->output(), NOT_DEVICE_SERIAL);
         return;
     }
-    LOG(LogLight, "Received update file for device ID %s, our device ID is %s.", targetId.c_str(), deviceId.c_str());
+    LOG(LogLight, "Received update file for device ID %s, our device ID is %s.", loggable(targetId).c_str(),
+        deviceId.c_str());
 
     bool forHost = targetId == deviceId;
     // Checked before anything is moved or announced, so that a bad serial
     // leaves no update file behind for a device that does not exist.
     std::optional<int> accessorySerial = forHost ? std::optional<int>(0) : serialNumber(targetId.substr(dash + 1));
     if (!accessorySerial) {
-        LOG(Warn, "'deviceid' has no serial number in range: %s.", targetId.c_str());
+        LOG(Warn, "'deviceid' has no serial number in range: %s.", loggable(targetId).c_str());
         writeResult(request->output(), NOT_DEVICE_SERIAL);
         return;
     }
@@ -128,16 +136,19 @@ void ZelApp::update(Request* request) {
 void ZelApp::announceHostUpdate() {
     const AppVariables& variables = appVariables();
     // Set first: the host's file is in place even if the broker is gone.
-    hostUpdate = true;
-    setVariable(variables.hostUpdateFileName.text<FILE_NAME_CAPACITY>(), variables.hostUpdateFileName.event(),
-                Constants::SUP_FILE);
+    hostUpdate.set(true);
+    // Cleared first, so that every upload is announced and checked, also one
+    // under the name of the last.
+    auto& fileName = variables.hostUpdateFileName.text<FILE_NAME_CAPACITY>();
+    setVariable(fileName, variables.hostUpdateFileName.event(), "");
+    setVariable(fileName, variables.hostUpdateFileName.event(), Constants::SUP_FILE);
 }
 
 void ZelApp::announceAccessoryUpdate(const std::string& name, int serialNumber) {
     const AppVariables& variables = appVariables();
     // The status route reports the update last uploaded, so an accessory
     // upload takes it back from an earlier host upload.
-    hostUpdate = false;
+    hostUpdate.set(false);
     storeIfChanged(variables.tlxUpdateState, stateValue(gen::UpdateState::NoFileSelected));
     storeIfChanged(variables.tlxUpdateProgress, 0);
     // Cleared first, so the file name is announced even when it is unchanged.

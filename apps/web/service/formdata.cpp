@@ -1,6 +1,7 @@
 #include "apps/web/service/formdata.h"
 
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 
 namespace {
 // White space of the C locale and the double quote, which wraps values.
@@ -11,6 +12,9 @@ constexpr size_t MAX_HEADER_BYTES = 16 * 1024;
 // The text fields of the form are short; a longer text part is no field of
 // this form, and collecting it would hold the body in memory after all.
 constexpr size_t MAX_FIELD_BYTES = 64 * 1024;
+// Besides its file, the form has a few named parts; many more would be held
+// in memory for nothing.
+constexpr size_t MAX_FIELDS = 16;
 
 std::string_view trimStart(std::string_view text) {
     size_t start = text.find_first_not_of(TRIMMED);
@@ -29,7 +33,7 @@ std::string_view trim(std::string_view text) {
 }  // namespace
 
 void FormReader::splitHeaderLine(Fields& attributes, std::string_view line) {
-    LOG(DebugAll, "Splitting line: \"%s\"", std::string(line).c_str());
+    LOG(DebugAll, "Splitting line: \"%s\"", loggable(line).c_str());
     std::string_view rest = line;
     for (bool more = true; more;) {
         size_t semicolon = rest.find(';');
@@ -175,7 +179,8 @@ void FormReader::headerLine() {
     }
     if (attributes.empty()) return;  // blank lines before the first header
     LOG(DebugMost, "Block data for fields:");
-    for (const auto& [key, attribute] : attributes) LOG(DebugAll, "  %s: %s", key.c_str(), attribute.c_str());
+    for (const auto& [key, attribute] : attributes)
+        LOG(DebugAll, "  %s: %s", loggable(key).c_str(), loggable(attribute).c_str());
     auto name = attributes.find("name");
     if (name != attributes.end() && name->second == "file") {
         if (!filePlace) filePlace = file.open();
@@ -185,6 +190,10 @@ void FormReader::headerLine() {
     // Content of a part without a name is stored nowhere, so not kept either.
     collecting = !writingToFile && name != attributes.end();
     mode = Mode::Content;
+    if (collecting && ++fieldCount > MAX_FIELDS) {
+        LOG(Warn, "Form with more than %zu fields", MAX_FIELDS);
+        stopOverLimit();
+    }
 }
 
 void FormReader::emit(std::string_view bytes) {
@@ -193,9 +202,14 @@ void FormReader::emit(std::string_view bytes) {
     } else if (collecting) {
         if (value.size() + bytes.size() > MAX_FIELD_BYTES) {
             LOG(Warn, "Form field longer than %zu bytes", MAX_FIELD_BYTES);
-            mode = Mode::Stopped;
+            stopOverLimit();
             return;
         }
         value.append(bytes);
     }
+}
+
+void FormReader::stopOverLimit() {
+    mode = Mode::Stopped;
+    overLimit = true;
 }

@@ -35,6 +35,8 @@ public:
     void feed(std::string_view bytes);
     // A part's field is stored when the next delimiter line starts.
     const Fields& fields() const { return formFields; }
+    // Whether reading stopped at a form with too many or too long fields.
+    bool tooLarge() const { return overLimit; }
 
 private:
     enum class Mode { Content, Headers, DelimiterLine, Stopped };
@@ -47,6 +49,7 @@ private:
     void startPart();
     void headerLine();
     void emit(std::string_view bytes);
+    void stopOverLimit();
 
     const std::string delimiterText;
     FilePartSink& file;
@@ -67,4 +70,6 @@ private:
     bool writingToFile = false;
     bool collecting = false;
     size_t headerBytes = 0;
+    size_t fieldCount = 0;
+    bool overLimit = false;
 };

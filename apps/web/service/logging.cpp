@@ -7,13 +7,9 @@
 #include <any>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
-#include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -22,8 +18,6 @@ constexpr size_t CHUNK = 256;
 // Codes beyond the colour table all render alike; the limit only keeps a long
 // run of digits from overflowing.
 constexpr int CODE_LIMIT = 1000000;
-constexpr int STOP_WAIT_MS = 1000;
-constexpr int STOP_POLL_MS = 10;
 constexpr int LOG_REQUEST = 1;
 
 std::string colourStyle(int code) {
@@ -48,44 +42,6 @@ long requestedOffset(const std::string& query) {
     return offset;
 }
 
-// Whether a process other than a zombie is left in the group. A zombie whose
-// parent has died waits for init to reap it, which may take a while.
-bool groupRunning(int group) {
-    DIR* processes = opendir("/proc");
-    if (processes == nullptr) return kill(-group, 0) == 0;
-    bool running = false;
-    while (dirent* entry = readdir(processes)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        char stat[512];
-        std::string path = std::string("/proc/") + entry->d_name + "/stat";
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ssize_t count = read(fd, stat, sizeof stat - 1);
-        close(fd);
-        if (count <= 0) continue;
-        stat[count] = 0;
-        // "pid (name) state ppid pgrp ...": the name may hold blanks and parentheses.
-        const char* afterName = strrchr(stat, ')');
-        char state = 0;
-        int parent = 0, processGroup = 0;
-        if (afterName != nullptr && sscanf(afterName + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
-            processGroup == group && state != 'Z') {
-            running = true;
-            break;
-        }
-    }
-    closedir(processes);
-    return running;
-}
-
-// Reaps the child once it has ended; true when nothing of its group runs any more.
-bool childGroupGone(int pid, bool& reaped) {
-    if (!reaped) {
-        int result = waitpid(pid, nullptr, WNOHANG);
-        reaped = result == pid || (result < 0 && errno == ECHILD);
-    }
-    return reaped && !groupRunning(pid);
-}
 }  // namespace
 
 void AnsiHtml::render(const char* data, size_t length, std::string& html) {
@@ -134,58 +90,36 @@ void AnsiHtml::finish(char final, std::string& html) const {
 }
 
 Logging::Logging(EventPoll& poll, size_t capacity)
-    : poll(poll), fd(-1), pid(0), capacity(capacity), dropped(0) {}
+    : poll(poll), fd(-1), capacity(capacity), dropped(0), dmesg(poll, [this](int) { ended(); }),
+      restartAlarm(poll, [this] { restart(); }), restartPause(FIRST_RESTART) {}
 
 Logging::~Logging() {
     closePipe();
-    stopChild();
 }
 
 void Logging::init() {
-    fd = popen("dmesg --color=always -w", pid);
+    int ends[2];
+    // Close-on-exec, so no other child of the service holds the pipe open.
+    if (pipe2(ends, O_CLOEXEC) < 0) THROW_ERROR_NUMBER("pipe");
+    try {
+        dmesg.start({"dmesg", "--color=always", "-w"}, {.output = ends[1]});
+    } catch (...) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+        throw;
+    }
+    ::close(ends[1]);
+    fd = ends[0];
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    startedAt = std::chrono::steady_clock::now();
     try {
         poll.add(fd, this, EPOLLIN);
     } catch (...) {
         ::close(fd);
         fd = -1;
-        stopChild();
+        dmesg.stop();
         throw;
     }
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-}
-
-int Logging::popen(const char* command, int& pid) {
-    int ends[2];
-    // Close-on-exec, so no other child of the service holds the pipe open.
-    if (pipe2(ends, O_CLOEXEC) < 0) THROW_ERROR_NUMBER("pipe");
-    pid = fork();
-    if (pid < 0) {
-        ::close(ends[0]);
-        ::close(ends[1]);
-        THROW_ERROR_NUMBER("fork");
-    }
-    if (pid > 0) {
-        setpgid(pid, pid);  // also done by the child; whichever runs first wins the race
-        ::close(ends[1]);
-        return ends[0];
-    }
-    // Child: only async-signal-safe calls from here on.
-    setpgid(0, 0);
-    // The service ignores SIGPIPE; the tool should die of it like any command.
-    EventPoll::resetSignalsForChild();
-    ::close(ends[0]);
-    if (ends[1] != STDOUT_FILENO) {
-        dup2(ends[1], STDOUT_FILENO);
-        ::close(ends[1]);
-    } else {
-        fcntl(STDOUT_FILENO, F_SETFD, 0);
-    }
-    char shell[] = "sh";
-    char option[] = "-c";
-    char* argv[] = {shell, option, const_cast<char*>(command), nullptr};
-    execve("/bin/sh", argv, environ);
-    _exit(127);
 }
 
 void Logging::event(EventPoll::Callback::EventType type) {
@@ -195,12 +129,33 @@ void Logging::event(EventPoll::Callback::EventType type) {
         parseData();
         break;
     case Hangup:
-        // The last output may come together with the hang-up.
-        parseData();
-        LOG(Warn, "dmesg exited, no more log output for web gui.");
-        // A hang-up is reported on every wait while the pipe stays registered.
-        closePipe();
+        ended();
         break;
+    }
+}
+
+// Reached by the pipe's hang-up or by the child's end, whichever comes first.
+void Logging::ended() {
+    // The last output may come together with the end.
+    parseData();
+    // A hang-up is reported on every wait while the pipe stays registered.
+    closePipe();
+    dmesg.stop();
+    if (std::chrono::steady_clock::now() - startedAt >= LAST_RESTART) restartPause = FIRST_RESTART;
+    scheduleRestart();
+}
+
+void Logging::scheduleRestart() {
+    LOG(Warn, "dmesg ended, starting it again in %lld ms", static_cast<long long>(restartPause.count()));
+    restartAlarm.set(restartPause);
+    restartPause = std::min(restartPause * 2, LAST_RESTART);
+}
+
+void Logging::restart() {
+    try {
+        init();
+    } catch (const std::exception&) {
+        scheduleRestart();  // the cause is logged already
     }
 }
 
@@ -292,21 +247,4 @@ void Logging::closePipe() {
     }
     ::close(fd);
     fd = -1;
-}
-
-void Logging::stopChild() {
-    if (pid <= 0) return;
-    kill(-pid, SIGTERM);
-    bool reaped = false;
-    int waited = 0;
-    while (!childGroupGone(pid, reaped) && waited < STOP_WAIT_MS) {
-        usleep(STOP_POLL_MS * 1000);
-        waited += STOP_POLL_MS;
-    }
-    if (!childGroupGone(pid, reaped)) {
-        LOG(Warn, "dmesg did not stop within %i ms, killing it", STOP_WAIT_MS);
-        kill(-pid, SIGKILL);
-        if (!reaped) waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
 }

@@ -1,9 +1,13 @@
 #pragma once
 // The kernel log as HTML for the browser: "dmesg" runs as a child whose output
 // is read in the event loop, its colour sequences become <span> elements, and
-// the result grows one text that log requests are answered from.
+// the result grows one text that log requests are answered from. A dmesg that
+// ends is started again after a pause.
+#include "apps/common/event/alarm.h"
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/childprocess.h"
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <ostream>
@@ -41,17 +45,18 @@ public:
     // log holds the stream up to max(length line, its offset + bytes received),
     // or up to the length line when that is below its offset (a restart).
     static constexpr size_t DEFAULT_CAPACITY = 16 * 1024 * 1024;
+    // The pause before dmesg is started again doubles from the first to the
+    // last; a run at least as long as the last is healthy and resets it.
+    static constexpr std::chrono::milliseconds FIRST_RESTART{1000};
+    static constexpr std::chrono::milliseconds LAST_RESTART{30000};
 
     explicit Logging(EventPoll& poll, size_t capacity = DEFAULT_CAPACITY);
     ~Logging();
     Logging(const Logging&) = delete;
     Logging& operator=(const Logging&) = delete;
 
+    // Starts dmesg; throws when it cannot.
     void init();
-    // Runs `command` under /bin/sh with its standard output on a new pipe; returns
-    // the pipe's read end. The child leads its own process group, so the shell
-    // and whatever it starts can be stopped together.
-    static int popen(const char* command, int& pid);
     void event(EventPoll::Callback::EventType type) override;
     void parseData();
     static std::string getColor(int index, const char* on, const char* off);
@@ -78,13 +83,18 @@ private:
     void append(const char* data, size_t count);
     void dropOldestLines();
     void closePipe();
-    void stopChild();
+    void ended();
+    void scheduleRestart();
+    void restart();
 
     EventPoll& poll;
     std::string text;
     int fd;
-    int pid;
     AnsiHtml renderer;
     size_t capacity;
     size_t dropped;
+    ChildProcess dmesg;
+    Alarm restartAlarm;
+    std::chrono::milliseconds restartPause;
+    std::chrono::steady_clock::time_point startedAt;
 };

@@ -6,7 +6,9 @@
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/sharedvariable.h"
 
+#include <any>
 #include <exception>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -63,9 +65,15 @@ void RequestHandler::programModem(Request* request) {
     answerEmpty(request);
 }
 
+// The request is answered when the command has ended; the loop serves
+// everything else meanwhile. One run at a time: the bus has one ring.
 void RequestHandler::programRing(Request* request) {
-    SharedVariable writing("MemServiceMode", "ServiceModeWritingToRing1Wire");
-    storeIfChanged(writing, true);
+    if (oneWire.running()) {
+        LOG(Error, "Writing to the premarked ring's 1Wire refused: %s is still running", OneWireTool::COMMAND);
+        answerEmpty(request);
+        return;
+    }
+    storeIfChanged(SharedVariable("MemServiceMode", "ServiceModeWritingToRing1Wire"), true);
     try {
         writeLabel("ServiceMode1WireRingLabel", "-");
         nlohmann::json body = nlohmann::json::parse(request->postData);
@@ -81,14 +89,38 @@ void RequestHandler::programRing(Request* request) {
         else
             THROW_ERROR("Unit has an invalid value: %s", unit.c_str());
         appendJsonKey(body, "focusCloseValue", data);
-        if (!OneWireTool::run(toolInput(data))) THROW_ERROR("Error during calling onewire-tool.py");
-        LOG(LogLight, "Premarked-ring encryption successful");
-        SharedVariable autoDetect("MemPersistent", "PreMarkedRingAutoDet");
-        storeIfChanged(autoDetect, false);
-        storeIfChanged(autoDetect, true);
+        oneWire.run(toolInput(data), [this, connection = request->id](bool succeeded) {
+            ringProgrammed(succeeded);
+            answerHeldRing(connection);
+        });
+        request->userData = RingRun{};
+        return;
     } catch (const std::exception&) {
         LOG(Error, "Writing to the premarked ring's 1Wire failed");
     }
-    storeIfChanged(writing, false);
+    ringProgrammed(std::nullopt);
     answerEmpty(request);
+}
+
+// Without an outcome the command did not run.
+void RequestHandler::ringProgrammed(std::optional<bool> succeeded) {
+    try {
+        if (succeeded == false) THROW_ERROR("Error during calling onewire-tool.py");
+        if (succeeded == true) {
+            LOG(LogLight, "Premarked-ring encryption successful");
+            SharedVariable autoDetect("MemPersistent", "PreMarkedRingAutoDet");
+            storeIfChanged(autoDetect, false);
+            storeIfChanged(autoDetect, true);
+        }
+    } catch (const std::exception&) {
+        LOG(Error, "Writing to the premarked ring's 1Wire failed");
+    }
+    storeIfChanged(SharedVariable("MemServiceMode", "ServiceModeWritingToRing1Wire"), false);
+}
+
+// The connection may have closed meanwhile, or its request been ended
+// otherwise (which clears the mark).
+void RequestHandler::answerHeldRing(unsigned int connection) {
+    Request* request = fcgi.request(connection);
+    if (request != nullptr && std::any_cast<RingRun>(&request->userData) != nullptr) answerEmpty(request);
 }

@@ -1,7 +1,8 @@
 #include "apps/web/service/originguard.h"
 
 #include "apps/common/log/log.h"
-#include "apps/web/service/zelapp.h"
+#include "apps/web/service/loggable.h"
+#include "apps/web/service/routes.h"
 
 #include <arpa/inet.h>
 #include <climits>
@@ -124,24 +125,8 @@ bool sameOrigin(const Origin& origin, const Authority& host) {
 
 namespace {
 
-const std::string* param(const std::map<std::string, std::string>& params, const char* name) {
-    auto found = params.find(name);
-    return found == params.end() ? nullptr : &found->second;
-}
-
-std::string paramOrEmpty(const std::map<std::string, std::string>& params, const char* name) {
-    const std::string* value = param(params, name);
-    return value ? *value : std::string();
-}
-
-// Header values come from the client: printable and short in the kernel log.
-std::string loggable(const std::string& text) {
-    constexpr size_t LIMIT = 100;
-    std::string shown;
-    for (char c : text.substr(0, LIMIT)) shown += c >= ' ' && c <= '~' ? c : '?';
-    if (text.size() > LIMIT) shown += "...";
-    return shown;
-}
+using routes::param;
+using routes::paramOrEmpty;
 
 std::string deviceName() {
     char name[HOST_NAME_MAX + 1] = {};
@@ -152,17 +137,6 @@ std::string deviceName() {
 }  // namespace
 
 OriginGuard::OriginGuard(std::string allowedNamesFile) : allowedNamesFile(std::move(allowedNamesFile)) {}
-
-bool OriginGuard::changes(const std::string& method, const std::string& script, const std::string& pathInfo) {
-    if (!method.empty() && method != "GET" && method != "HEAD") return true;
-    if (script == "/api/v1/set.cgi" || script == "/api/v1/modemdata.cgi" || script == "/api/v1/premarkeddata.cgi")
-        return true;
-    if (script != "/zelapp/v1") return false;
-    if (pathInfo.starts_with("/device/update")) return true;
-    // The data folders' routes are /<folder>/file/<name>.
-    size_t folderEnd = pathInfo.find('/', 1);
-    return folderEnd != std::string::npos && pathInfo.compare(folderEnd, 5, "/file") == 0;
-}
 
 bool OriginGuard::nameAllowed(const std::string& name) const {
     std::string own = origin::normalName(deviceName());
@@ -183,10 +157,12 @@ OriginGuard::Verdict OriginGuard::judge(const std::map<std::string, std::string>
         host = origin::parseHost(*hostText);
         if (!host || (!host->literal && !nameAllowed(host->host))) return Verdict::ForeignHost;
     }
+    if (!routes::changes(params)) return Verdict::Pass;
+    // A browser says where a request comes from, with or without an Origin;
+    // clients without fetch metadata are judged by their Origin alone.
+    if (paramOrEmpty(params, "HTTP_SEC_FETCH_SITE") == "cross-site") return Verdict::CrossSite;
     const std::string* originText = param(params, "HTTP_ORIGIN");
-    if (originText == nullptr || !changes(paramOrEmpty(params, "REQUEST_METHOD"), paramOrEmpty(params, "SCRIPT_NAME"),
-                                          paramOrEmpty(params, "PATH_INFO")))
-        return Verdict::Pass;
+    if (originText == nullptr) return Verdict::Pass;
     auto parsed = origin::parseOrigin(*originText);
     return parsed && host && origin::sameOrigin(*parsed, *host) ? Verdict::Pass : Verdict::CrossSite;
 }
@@ -195,12 +171,7 @@ bool OriginGuard::admit(Request& request) {
     Verdict verdict = judge(request.params);
     if (verdict == Verdict::Pass) return true;
     logRefusal(verdict, request.params);
-    request.writeHeader("Status: 403 Forbidden\r\nContent-type: application/json\r\n\r\n");
-    if (paramOrEmpty(request.params, "SCRIPT_NAME").starts_with("/zelapp/"))
-        writeResult(request.output(), REFUSAL_TEXT);
-    else
-        request.output() << "{\"result\": 0, \"error\": \"" << REFUSAL_TEXT << "\" }";
-    request.end();
+    routes::refuse(request, "403 Forbidden", REFUSAL_TEXT);
     return false;
 }
 
@@ -215,7 +186,8 @@ void OriginGuard::logRefusal(Verdict verdict, const std::map<std::string, std::s
         return;
     }
     ++loggedInWindow;
-    std::string script = loggable(paramOrEmpty(params, "SCRIPT_NAME") + paramOrEmpty(params, "PATH_INFO"));
+    std::string script =
+        loggable(std::string(paramOrEmpty(params, "SCRIPT_NAME")).append(paramOrEmpty(params, "PATH_INFO")));
     std::string host = loggable(paramOrEmpty(params, "HTTP_HOST"));
     std::string skipped = unlogged > 0 ? " (" + std::to_string(unlogged) + " more refused, not logged)" : "";
     unlogged = 0;

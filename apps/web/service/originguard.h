@@ -1,6 +1,7 @@
 #pragma once
 // Keeps foreign web pages from using a crew member's browser against the
-// device: a write sent from another origin (cross-site request) and any
+// device: a write sent from another origin (cross-site request, told by its
+// Origin or by the browser's Sec-Fetch-Site) and any
 // request under a name the device does not go by (DNS rebinding) are refused
 // with 403. Decided from the parameters alone, so that a request is refused
 // before any of its body is used.
@@ -58,9 +59,6 @@ public:
     Verdict judge(const std::map<std::string, std::string>& params) const;
     // True when the request may be routed; a refused one is answered here.
     bool admit(Request& request);
-
-    // Whether a request of this method to this route changes or runs something.
-    static bool changes(const std::string& method, const std::string& script, const std::string& pathInfo);
 
 private:
     bool nameAllowed(const std::string& name) const;

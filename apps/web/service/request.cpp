@@ -2,6 +2,7 @@
 
 #include "apps/common/log/log.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/routes.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -112,7 +113,7 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
     releaseParams();
     recycle(out, take(out));
     recycle(err, take(err));
-    std::string().swap(postData);  // a kept connection must not hold a large body's memory
+    bodyShare.free(postData);  // a kept connection must not hold a large body's memory
     consumer.reset();
     headerWritten = false;
     bodyTooLarge = false;
@@ -126,8 +127,9 @@ void Request::begin(unsigned short requestId, bool keepConnection) {
 void Request::parametersComplete() {
     consumer = fcgi ? fcgi->bodyConsumer(*this) : nullptr;
     auto length = params.find("CONTENT_LENGTH");
-    if (!consumer && length != params.end() && strtoull(length->second.c_str(), nullptr, 10) > MAX_BODY)
-        bodyTooLarge = true;
+    unsigned long long announced = length == params.end() ? 0 : strtoull(length->second.c_str(), nullptr, 10);
+    if (!consumer && announced > MAX_BODY) bodyTooLarge = true;
+    if (!consumer && !bodyTooLarge && announced > 0) bodyShare.fit(postData, announced);
 }
 
 void Request::addParam(const std::string& name, const std::string& value) {
@@ -165,6 +167,7 @@ void Request::collect(std::string_view bytes) {
         std::string().swap(postData);
         return;
     }
+    if (!bodyShare.fit(postData, postData.size() + bytes.size())) return;
     postData.append(bytes);
 }
 
@@ -173,9 +176,15 @@ void Request::collect(std::string_view bytes) {
 // has run: what it still holds (a file not placed) goes at once, not with
 // the connection's next request.
 void Request::bodyComplete() {
-    if (!bodyTooLarge) {
+    if (!bodyTooLarge && !bodyShare.refused()) {
         if (fcgi) fcgi->addRequest(this);
         consumer.reset();
+        bodyShare.free(postData);
+        return;
+    }
+    if (bodyShare.refused()) {
+        LOG(Warn, "REQUEST refused(%u): request bodies over %zu bytes at once", id, BodyBudget::TOTAL);
+        routes::refuse(*this, BodyBudget::REFUSAL_STATUS, BodyBudget::REFUSAL_TEXT);
         return;
     }
     LOG(Warn, "REQUEST refused(%u): body over %zu bytes", id, MAX_BODY);

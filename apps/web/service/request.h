@@ -4,6 +4,7 @@
 // route's consumer as it arrives), and sends the answer back as
 // standard-output records followed by the end-of-request record.
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/bodybudget.h"
 #include "apps/web/service/bodyconsumer.h"
 #include "apps/web/service/fcgirecord.h"
 
@@ -68,6 +69,7 @@ public:
     // The body, unless a consumer takes it: chosen by the route's owner when
     // the parameters are complete, and released once the route has run.
     std::string postData;
+    BodyBudget::Share bodyShare;  // what postData takes of the service's budget
     std::unique_ptr<BodyConsumer> consumer;
     std::stringstream out;
     std::stringstream err;

@@ -2,10 +2,13 @@
 
 #include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
+#include "apps/web/service/routes.h"
 
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -17,7 +20,8 @@ constexpr const char* ESCAPE_PATTERN = "[\\\\\"]";
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi)
     : fcgi(fcgi),
       variableLogging("MemStatic", "VariableLogging"),
-      logging(poll) {
+      logging(poll),
+      oneWire(poll) {
     jsontext::setEscapePattern(ESCAPE_PATTERN);
     try {
         logging.init();
@@ -30,44 +34,39 @@ RequestHandler::~RequestHandler() = default;
 
 void RequestHandler::handleRequest(Request* request) {
     std::string script = request->params["SCRIPT_NAME"];
-    LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->requestId(), script.c_str());
+    LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->requestId(), loggable(script).c_str());
     // What a client sends must never end the service: a route that raises is
     // answered with the failure object and the service goes on.
     try {
         if (originGuard.admit(*request)) route(request, script);
     } catch (const std::exception& error) {
-        LOG(Error, "Request for %s failed: %s", script.c_str(), error.what());
+        LOG(Error, "Request for %s failed: %s", loggable(script).c_str(), error.what());
         answerFailure(request, error.what());
     }
 }
 
-// Chosen before the body arrives: a request the guard will refuse has its
-// body thrown away as it comes, so nothing of it is kept or written anywhere.
+// Chosen before the body arrives: a request the guard will refuse, and one
+// whose route takes no body, has its body thrown away as it comes, so nothing
+// of it is kept or written anywhere.
 std::unique_ptr<BodyConsumer> RequestHandler::bodyConsumer(Request& request) {
-    if (originGuard.judge(request.params) != OriginGuard::Verdict::Pass) return std::make_unique<DiscardedBody>();
-    if (request.params["SCRIPT_NAME"] == "/zelapp/v1") return app.bodyConsumer(request);
+    const Route* found = routes::find(request.params);
+    if (found == nullptr || found->body == Route::Body::Discarded ||
+        originGuard.judge(request.params) != OriginGuard::Verdict::Pass)
+        return std::make_unique<DiscardedBody>();
+    if (found->body == Route::Body::Streamed)
+        return found->consumer(request, *found, routes::rest(*found, request.params));
     return nullptr;
 }
 
 void RequestHandler::route(Request* request, const std::string& script) {
-    if (script == "/api/v1/all.cgi") {
-        answerAll(request);
-    } else if (script == "/api/v1/update.cgi") {
-        holdUpdate(request);
-    } else if (script == "/api/v1/set.cgi") {
-        answerSet(request);
-    } else if (script == "/api/v1/log.cgi") {
-        logging.answer(*request);
-    } else if (script == "/api/v1/screen.cgi") {
-        answerScreen(request);
-    } else if (script == "/zelapp/v1") {
-        app.handleRequest(request);
-    } else if (script == "/api/v1/modemdata.cgi") {
-        programModem(request);
-    } else if (script == "/api/v1/premarkeddata.cgi") {
-        programRing(request);
+    const Route* found = routes::find(request->params);
+    auto run = [&] { found->handler(*this, *request, *found, routes::rest(*found, request->params)); };
+    if (script == routes::APP_SCRIPT) {
+        app.handleRequest(request, found ? std::function<void()>(run) : nullptr);
+    } else if (found) {
+        run();
     } else {
-        LOG(Warn, "Unknown script: '%s'", script.c_str());
+        LOG(Warn, "Unknown script: '%s'", loggable(script).c_str());
         answerFailure(request, "Unknown script: '" + script + "'");
     }
 }

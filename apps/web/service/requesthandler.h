@@ -9,8 +9,10 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/originguard.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/onewiretool.h"
 #include "apps/web/service/pushpace.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/routes.h"
 #include "apps/web/service/screencapture.h"
 #include "apps/web/service/sharedvariable.h"
 #include "apps/web/service/zelapp.h"
@@ -18,7 +20,9 @@
 #include <bitset>
 #include <chrono>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -58,6 +62,10 @@ public:
         ChangeSequence::Point point;
     };
     static constexpr auto PUSH_INTERVAL = std::chrono::milliseconds(100);
+    // The route table (routes.h); its handlers reach the routes below.
+    static std::span<const Route> routes();
+    // The mark of a ring request held until its 1-Wire command has ended.
+    struct RingRun {};
 
 private:
     void route(Request* request, const std::string& script);
@@ -67,6 +75,8 @@ private:
     void answerScreen(Request* request);
     void programModem(Request* request);
     void programRing(Request* request);
+    void ringProgrammed(std::optional<bool> succeeded);
+    void answerHeldRing(unsigned int connection);
     void holdUpdate(Request* request);
     bool updateDue() const;
     std::string buildUpdateBody(const ChangeSequence::Selection& selection);
@@ -87,6 +97,7 @@ private:
     ZelApp app;
     SharedVariable variableLogging;
     Logging logging;
+    OneWireTool oneWire;
     ScreenCapture screenCapture;
     OriginGuard originGuard;
 };

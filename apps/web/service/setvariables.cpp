@@ -3,6 +3,7 @@
 #include "apps/common/introspection/json.h"
 #include "apps/common/introspection/jsontext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 #include "apps/web/service/requesthandler.h"
 
 #include <cstring>
@@ -79,7 +80,8 @@ bool RequestHandler::setVars(const std::string& body, std::stringstream& error) 
             Introspection::setVarValue(mem, var, reader.entries.back().second.value.c_str());
         }
     } catch (const std::exception& failure) {
-        LOG(Warn, "Setting %s.%s failed: %s", memoryName.c_str(), variableName.c_str(), failure.what());
+        LOG(Warn, "Setting %s.%s failed: %s", loggable(memoryName).c_str(), loggable(variableName).c_str(),
+            failure.what());
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #include "apps/web/service/uploadfile.h"
 
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -71,7 +72,7 @@ bool UploadFile::place(const std::string& target) {
         return true;
     }
     if (error == 0) error = errno;
-    LOG(Warn, "Could not store %s: %s", target.c_str(), strerror(error));
+    LOG(Warn, "Could not store %s: %s", loggable(target).c_str(), strerror(error));
     return false;
 }
 

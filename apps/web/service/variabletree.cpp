@@ -2,14 +2,15 @@
 // buffer from the kept value texts and sent with one write.
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loggable.h"
 #include "apps/web/service/requesthandler.h"
 
 #include <string>
 
 void RequestHandler::answerAll(Request* request) {
-    LOG(LogLight, "Request %s from %s to %s by %s", request->params["SCRIPT_FILENAME"].c_str(),
-        request->params["REMOTE_ADDR"].c_str(), request->params["SERVER_ADDR"].c_str(),
-        request->params["HTTP_USER_AGENT"].c_str());
+    LOG(LogLight, "Request %s from %s to %s by %s", loggable(request->params["SCRIPT_FILENAME"]).c_str(),
+        loggable(request->params["REMOTE_ADDR"]).c_str(), loggable(request->params["SERVER_ADDR"]).c_str(),
+        loggable(request->params["HTTP_USER_AGENT"]).c_str());
     // Appended, not assigned: assigning a temporary would drop the buffer's memory.
     allAnswer.clear();
     allAnswer += changeHeader();

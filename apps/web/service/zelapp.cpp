@@ -5,6 +5,7 @@
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/appvariables.h"
+#include "apps/web/service/loggable.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,51 +14,6 @@
 #include <sys/statvfs.h>
 
 namespace {
-struct FolderRoute {
-    std::string_view prefix;
-    std::string folder;  // the device's folder name under the local one, as built: "/var//KPT/"
-};
-const FolderRoute FOLDER_ROUTES[] = {
-    {"/lenstables", std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER},
-    {"/focusrings", std::string(Constants::LOCAL_FOLDER) + Constants::FOR_FOLDER},
-    {"/setups", std::string(Constants::LOCAL_FOLDER) + Constants::SETUPS_FOLDER},
-};
-
-// The rest of `path` after `prefix`, or false when it does not start so.
-bool afterPrefix(std::string_view path, std::string_view prefix, std::string_view& rest) {
-    if (!path.starts_with(prefix)) return false;
-    rest = path.substr(prefix.size());
-    return true;
-}
-
-// What a path names: resolved once for the body and once for the answer.
-struct Target {
-    enum Kind { Info, Update, Status, List, File, Unknown };
-    Target(Kind kind, const char* folder = nullptr, std::string name = {})
-        : kind(kind), folder(folder), name(std::move(name)) {}
-    Kind kind;
-    const char* folder;
-    std::string name;  // of a file operation
-};
-
-Target resolve(std::string_view path) {
-    std::string_view rest;
-    if (afterPrefix(path, "/device", rest)) {
-        if (rest == "/info") return {Target::Info};
-        if (rest == "/update") return {Target::Update};
-        if (rest.starts_with("/status")) return {Target::Status};
-        return {Target::Unknown};
-    }
-    for (const FolderRoute& folderRoute : FOLDER_ROUTES) {
-        if (!afterPrefix(path, folderRoute.prefix, rest)) continue;
-        std::string_view name;
-        if (rest == "/list") return {Target::List, folderRoute.folder.c_str()};
-        if (afterPrefix(rest, "/file", name)) return {Target::File, folderRoute.folder.c_str(), std::string(name)};
-        return {Target::Unknown};
-    }
-    return {Target::Unknown};
-}
-
 // Progress of a multi-part accessory update in percent of the whole. The
 // three values come from shared memory that any process writes, so the sum is
 // formed in 64 bits, where neither it nor a division by -1 can overflow.
@@ -75,7 +31,7 @@ void writeResult(std::ostream& out, const std::string& text) {
     out << "{" << "\"result\": \"" << jsontext::backslashEscaped(text) << "\" }";
 }
 
-ZelApp::ZelApp() : hostUpdate(false) {
+ZelApp::ZelApp() : hostUpdate(HOST_UPDATE_MARK) {
     std::string board;
     // Without the hardware info the service still serves everything else;
     // the identity then stays empty, as for an unreadable field.
@@ -90,52 +46,23 @@ ZelApp::ZelApp() : hostUpdate(false) {
     deviceId = board + "-" + serial;
 }
 
-void ZelApp::handleRequest(Request* request) {
+void ZelApp::handleRequest(Request* request, const std::function<void()>& route) {
     if (request == nullptr) return;
-    std::string path = request->params["PATH_INFO"];
-    std::string method = request->params["REQUEST_METHOD"];
+    std::string path = loggable(request->params["PATH_INFO"]);
+    std::string method = loggable(request->params["REQUEST_METHOD"]);
     LOG(LogMost, "ZelApp: %s %s", method.c_str(), path.c_str());
     // Every route answers its own failures; this is the last guard, so that
     // nothing a client sends can end the service or leave its request open.
     try {
-        route(request, path);
+        if (route)
+            route();
+        else
+            writeResult(request->output(), "Unknown request");
     } catch (const std::exception& error) {
         LOG(Error, "ZelApp: %s %s failed: %s", method.c_str(), path.c_str(), error.what());
         writeResult(request->output(), "Request failed");
     }
     request->end();
-}
-
-void ZelApp::route(Request* request, const std::string& path) {
-    Target target = resolve(path);
-    switch (target.kind) {
-    case Target::Info:
-        deviceInfo(request);
-        break;
-    case Target::Update:
-        update(request);
-        break;
-    case Target::Status:
-        updateStatus(request);
-        break;
-    case Target::List:
-        listOperation(request, target.folder);
-        break;
-    case Target::File:
-        fileOperation(request, target.folder, target.name);
-        break;
-    case Target::Unknown:
-        writeResult(request->output(), "Unknown request");
-        break;
-    }
-}
-
-std::unique_ptr<BodyConsumer> ZelApp::bodyConsumer(Request& request) {
-    Target target = resolve(request.params["PATH_INFO"]);
-    if (target.kind == Target::Update) return updateBody(request);
-    if (target.kind == Target::File && request.params["REQUEST_METHOD"] == "PUT")
-        return fileBody(target.folder, target.name);
-    return nullptr;
 }
 
 void ZelApp::deviceInfo(Request* request) {
@@ -185,7 +112,7 @@ void ZelApp::updateStatus(Request* request) {
     // found valid. Without the broker the start cannot be announced: the
     // flag stays set (as any written value does) and the app is told.
     try {
-        if (hostUpdate) {
+        if (hostUpdate.isSet()) {
             state = variables.hostUpdateFileState.as<int32_t>();
             progress = 0;
             if (state == stateValue(gen::UpdateState::FileValid)) {

@@ -2,9 +2,10 @@
 // The companion app's REST interface under /zelapp/v1: device information,
 // firmware-update upload and status, and the files of the three data folders
 // (lens tables, focus rings, setups). Every request it is given it ends itself.
+#include "apps/web/service/hostupdatemark.h"
 #include "apps/web/service/request.h"
 
-#include <map>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -13,15 +14,15 @@ class ZelApp {
 public:
     ZelApp();
 
-    void handleRequest(Request* request);
+    // Runs one of the app's routes (none: an unknown path) and ends the request.
+    void handleRequest(Request* request, const std::function<void()>& route);
     void deviceInfo(Request* request);
     void updateStatus(Request* request);
     void listOperation(Request* request, const char* folder);
     void update(Request* request);
     void fileOperation(Request* request, const char* folder, const std::string& name);
 
-    // Uploads are written to disk as their bodies arrive; other bodies are collected.
-    std::unique_ptr<BodyConsumer> bodyConsumer(Request& request);
+    // Uploads are written to disk as their bodies arrive.
     static std::unique_ptr<BodyConsumer> updateBody(Request& request);
     static std::unique_ptr<BodyConsumer> fileBody(const char* folder, const std::string& name);
 
@@ -29,13 +30,13 @@ public:
     // so that uploads at the same time never share a file.
     static constexpr const char* UPLOAD_FILE = "/update/file-from-app.";
     static constexpr const char* POST_DATA_COPY = "/tmp/post-data";
+    static constexpr const char* HOST_UPDATE_MARK = "/update/.host-update";
 
     std::string deviceId;
     std::string serial;
-    bool hostUpdate;
+    HostUpdateMark hostUpdate;
 
 private:
-    void route(Request* request, const std::string& path);
     void announceHostUpdate();
     void announceAccessoryUpdate(const std::string& name, int serialNumber);
 };

@@ -64,6 +64,10 @@ done
 # browser's fetch metadata shows a cross-site request without an Origin too
 # (an <img> sends none), reads pass.
 o=(-H "Origin: http://evil.example")
+# A browser asks before a foreign page's PUT: refused, with no permission.
+preflight=$(curl -sS -D - -o /dev/null -X OPTIONS "${o[@]}" -H "Access-Control-Request-Method: PUT" \
+  "$base/zelapp/v1/lenstables/file/new.tab")
+[[ $preflight == *' 403 '* && $preflight != *Access-Control-Allow* ]] || fail "preflight answered: $preflight"
 expect_eq "$(web "${o[@]}" -G --data-urlencode x=1 "$base/api/v1/set.cgi")" "$API_REFUSED 403" "GET set.cgi"
 expect_eq "$(web "${o[@]}" "$base/zelapp/v1/lenstables/file/kept.tab")" "kept 200" "GET of a file"
 c=(-H "Sec-Fetch-Site: cross-site")

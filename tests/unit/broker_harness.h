@@ -158,8 +158,9 @@ public:
     }
 
     // False once the broker no longer takes data.
-    bool sendBytes(const void* data, size_t size) {
-        auto bytes = static_cast<const char*>(data);
+    bool send(std::vector<Notify> const& records) {
+        auto bytes = reinterpret_cast<const char*>(records.data());
+        size_t size = records.size() * sizeof(Notify);
         while (size > 0) {
             ssize_t written = ::send(fd, bytes, size, MSG_NOSIGNAL);
             if (written <= 0) return false;
@@ -168,46 +169,8 @@ public:
         }
         return true;
     }
-    bool send(std::vector<Notify> const& records) { return sendBytes(records.data(), records.size() * sizeof(Notify)); }
-
-    // Whole records arriving within `patience`, until `count` of them are in
-    // (or end of stream, or silence for that long).
-    std::vector<Notify> receive(size_t count, std::chrono::milliseconds patience = PATIENCE) {
-        std::vector<Notify> received;
-        pollfd readable{fd, POLLIN, 0};
-        while (received.size() < count && ::poll(&readable, 1, static_cast<int>(patience.count())) > 0) {
-            if (!readPending()) break;
-            while (pending.size() >= sizeof(Notify)) {
-                Notify record;
-                memcpy(&record, pending.data(), sizeof record);
-                pending.erase(0, sizeof record);
-                received.push_back(record);
-            }
-        }
-        return received;
-    }
-
-    // True when the broker closed this connection within the patience.
-    bool closedByBroker() {
-        pollfd readable{fd, POLLIN, 0};
-        auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-        while (std::chrono::steady_clock::now() < deadline)
-            if (::poll(&readable, 1, 100) > 0 && !readPending()) return true;
-        return false;
-    }
 
     int fd;
-
-private:
-    bool readPending() {
-        char buffer[65536];
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) return false;
-        pending.append(buffer, static_cast<size_t>(got));
-        return true;
-    }
-
-    std::string pending;
 };
 
 class Collector : public ServerConnection::EventHandler {
@@ -218,12 +181,6 @@ public:
     }
     std::vector<Notify> received;
 };
-
-// Serves the poll a little longer, so that anything sent twice shows up.
-inline void pumpAWhile(EventPoll& poll) {
-    auto end = std::chrono::steady_clock::now() + 200ms;
-    while (std::chrono::steady_clock::now() < end) poll.wait(20, true);
-}
 
 // A client that receives through ServerConnection.
 struct Subscriber {

@@ -11,7 +11,6 @@
 //   PAGE_TEST_SET       "$1" memory, "$2" variable, "$3" value: stores it and
 //                       announces the change, as another process would
 //   PAGE_TEST_RESTART   optional: restarts the service
-//   PAGE_TEST_FAIL_NEXT_SET  optional: "$1" error text the next write fails with
 // and the console panels' checks take one more (console-checks.mjs).
 
 import { execFile } from 'node:child_process';
@@ -216,26 +215,6 @@ try {
     const editors = await group.locator('table.fields table.elements').locator('input, select').count();
     if (editors) throw new Error(`${editors} editors for values no write can address`);
   });
-
-  await check('values the service failed to render show their error', async () => {
-    const tree = await readTree();
-    for (const [memory, variables] of Object.entries(tree)) {
-      for (const [variable, value] of Object.entries(variables)) {
-        if (value?.ERROR === undefined) continue;
-        await openGroup(memory);
-        const text = await page.locator(`[data-var="${memory}.${variable}"] .value-error`).textContent();
-        if (text !== value.ERROR) throw new Error(`${memory}.${variable} shows ${JSON.stringify(text)}`);
-      }
-    }
-  });
-
-  await check('a refused write shows the service\'s error', async () => {
-    await hook('PAGE_TEST_FAIL_NEXT_SET', 'refused by test');
-    await field('MemStatic.ModemVersionString').fill('never-stored');
-    await field('MemStatic.ModemVersionString').press('Enter');
-    await page.locator('[data-var="MemStatic.ModemVersionString"] .note.failed', { hasText: 'refused by test' })
-      .waitFor({ timeout: WAIT_MS });
-  }, ['PAGE_TEST_FAIL_NEXT_SET']);
 
   await check('the page comes back by itself after the service restarts', async () => {
     await hook('PAGE_TEST_RESTART');

@@ -13,7 +13,7 @@ work=$SANDBOX_SCRATCH
 events=$work/events.txt
 start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateFileNameChanged VarTlxUpdateStartChanged
 measure_memory=true
-sanitized "$bin/webservice" && measure_memory=false
+memory_unmeasured "$bin/webservice" && measure_memory=false
 peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
 leftovers() { find /update -name 'file-from-app.*' | wc -l; }
 # An upload is written to an unnamed file in /update until it is complete.

@@ -75,7 +75,8 @@ assert update["variables"] == {"MemDynamic": {"RadioRSSI": {"max": "0", "min": "
 PY
 
 # Unknown scripts get the failure object.
-expect_eq "$(api v2.cgi | body)" "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/v2.cgi'\" }" "unknown script"
+expect_eq "$(api $'v"2\\\t.cgi' | body)" \
+  "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/v\\u00222\\u005c\\u0009.cgi'\" }" "unknown script, escaped"
 expect_eq "$("$bin/fcgi-client" | body)" "{\"result\": 0, \"error\": \"Unknown script: ''\" }" "no script name"
 
 # SIGTERM with a held request: exit 0 and the held request gets its end record.

@@ -36,7 +36,7 @@ protected:
             watcher->subscribe(watched->event());
         // The broker may take the poster before the watcher: a probe that
         // comes through shows the watcher's subscriptions are in place.
-        const Notify probe = SharedVariable("MemPersistent", "ProductName").event();
+        probe = SharedVariable("MemPersistent", "ProductName").event();
         watcher->subscribe(probe);
         ASSERT_TRUE(pumpUntil(poll, [&] {
             postEvent(probe);
@@ -59,15 +59,17 @@ protected:
         return request.out.str().substr(std::char_traits<char>::length(Request::DEFAULT_HEADER));
     }
 
-    // Names of the watched events relayed while `action` runs and shortly after.
+    // Names of the watched events `action` posted: the broker relays in
+    // order, so they have all come once a probe posted after them has.
     template <class Action>
     std::vector<std::string> eventsOf(Action action) {
         collector.received.clear();
         action();
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-        while (std::chrono::steady_clock::now() < until) poll.wait(20, true);
+        postEvent(probe);
+        EXPECT_TRUE(pumpUntil(poll, [&] { return collector.has(probe); }));
         std::vector<std::string> names;
-        for (const Notify& event : collector.received) names.push_back(eventName(event));
+        for (const Notify& event : collector.received)
+            if (!(event == probe)) names.push_back(eventName(event));
         return names;
     }
 
@@ -89,6 +91,7 @@ protected:
     std::optional<ServerConnection> poster;
     std::optional<ServerConnection> watcher;
     Collector collector;
+    Notify probe{};
     std::optional<ZelApp> app;
 };
 

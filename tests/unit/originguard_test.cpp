@@ -3,8 +3,6 @@
 #include "apps/web/service/originguard.h"
 #include "apps/web/service/routes.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -79,25 +77,6 @@ TEST(OriginGuardRoutes, EveryRouteThatChangesTheDeviceIsRefusedCrossSite) {
         EXPECT_EQ(judged("HTTP_SEC_FETCH_SITE", "same-origin"), Verdict::Pass) << name;
         EXPECT_EQ(guard.judge(params), Verdict::Pass) << name;
     }
-}
-
-// docs/api.md lists the routes as the table has them.
-TEST(OriginGuardRoutes, TheApiDocumentListsTheTable) {
-    const char* const BODY[] = {"collected", "streamed", "discarded"};
-    std::vector<std::string> table;
-    for (const Route& route : routes::table())
-        table.push_back("| " + (route.method.empty() ? std::string("any") : std::string(route.method)) + " | `" +
-                        std::string(route.script) + std::string(route.path) + "` | " + (route.changes ? "yes" : "no") +
-                        " | " + BODY[static_cast<int>(route.body)] + " |");
-    std::ifstream document(SOURCE_DIR "/docs/api.md");
-    std::vector<std::string> listed;
-    bool inList = false;
-    for (std::string line; std::getline(document, line);) {
-        if (line.starts_with("## ")) inList = line == "## Routes";
-        if (inList && line.starts_with("| ") && !line.starts_with("| Method") && !line.starts_with("|-"))
-            listed.push_back(line);
-    }
-    EXPECT_EQ(listed, table);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The generated catalogue's invariants (layout, copies, events, record fields)
+// The generated catalogue's invariants (layout, copies, events)
 // and the lookups over it, which refuse what is not there.
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
@@ -46,26 +46,6 @@ TEST(CatalogueLayout, EveryValueLiesAlignedInsideItsAreaWithoutOverlap) {
         for (std::size_t next = 1; next < area.size(); ++next)
             EXPECT_LE(area[next - 1].second, area[next].first) << "overlap at " << area[next].first;
     }
-}
-
-TEST(CatalogueRecords, FieldsFollowTheBaseType) {
-    forEachRecord([](unsigned int, unsigned int, VariableInfo const& info) {
-        BaseType type = info.baseType;
-        bool limited = type == TypeInt || type == TypeFloat || type == TypeBuffer;
-        bool list = type == TypeStruct && info.event.flag == 1;
-        EXPECT_EQ(info.event.index, 0u) << info.name;
-        EXPECT_EQ(info.min != nullptr && info.max != nullptr, limited) << info.name;
-        EXPECT_EQ(info.isArray, type == TypeString || list) << info.name;
-        EXPECT_EQ(info.arrayLength != nullptr, type == TypeString || type == TypeBuffer || list) << info.name;
-        EXPECT_EQ(info.structInfo != nullptr && info.elementSize != 0, type == TypeStruct) << info.name;
-        EXPECT_TRUE(info.getter != nullptr && info.setter != nullptr) << info.name;
-        if (type == TypeBuffer) {
-            EXPECT_EQ(text(info.min) + " " + text(info.max), "0 " + text(info.arrayLength)) << info.name;
-        }
-        if (type == TypeEnum) {
-            EXPECT_NO_THROW(IntrospectionEnum::getEnumIndex(info.typeName)) << info.name;
-        }
-    });
 }
 
 TEST(EventTable, EveryVariableOwnsOneDistinctEventNamedAfterIt) {

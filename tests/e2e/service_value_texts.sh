@@ -11,68 +11,58 @@ stack_start
 rounds=${ROUNDS:-5}
 scratch=$SANDBOX_SCRATCH
 
-# Rewrites the areas' payloads without events, the same for the same seed: the
-# first round fills them, later rounds rewrite random slices, put back slices
-# of two rounds before (bytes returning to a state already rendered once), or
-# leave an area as it is.
-mutate() {
-  python3 - "$1" "$scratch" "$root/gen" <<'PY'
-import os, random, sys
-seed, scratch, gen = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-sys.path.insert(0, gen)
+# The areas as the model lays them out, read and written behind the
+# service's back (no events):
+# - mutate SEED: the same bytes for the same seed: the first round fills the
+#   areas, later rounds rewrite random slices, put back slices of two rounds
+#   before (bytes returning to a state already rendered once), or leave an
+#   area as it is; then the log threshold goes to DebugMost, whose lines show
+#   when a request is held, without an event a held request would answer.
+# - events_of SEED COUNT: names of the change events of COUNT variables.
+cat >"$scratch/areas.py" <<'PY'
+import os, random, struct, sys
+sys.path.insert(0, os.environ["GEN"])
 from model import Model
-model = Model(os.path.join(gen, "model"))
+model = Model(os.path.join(os.environ["GEN"], "model"))
 HEADER = 4  # the size word before an area's payload
-rng = random.Random(seed)
-for area in model.areas:
-    with open("/dev/shm/" + area.name, "r+b") as memory:
-        memory.seek(HEADER)
-        payload = bytearray(memory.read(area.size))
-        older = os.path.join(scratch, "%s.%d" % (area.name, seed - 2))
-        if seed == 1:
-            payload[:] = rng.randbytes(area.size)
-        elif rng.random() < 0.8:
-            for _ in range(rng.randint(1, 20)):
-                start = rng.randrange(area.size)
-                end = min(area.size, start + rng.randint(1, 300))
-                if os.path.exists(older) and rng.random() < 0.3:
-                    payload[start:end] = open(older, "rb").read()[start:end]
-                else:
-                    payload[start:end] = rng.randbytes(end - start)
-        with open(os.path.join(scratch, "%s.%d" % (area.name, seed)), "wb") as kept:
-            kept.write(payload)
-        memory.seek(HEADER)
-        memory.write(payload)
-PY
-  debug_log_quietly
-}
+scratch = os.environ["SCRATCH"]
 
-# Sets the service's log threshold to DebugMost, whose lines show when a
-# request is held, without an event that a held request would be answered with.
-debug_log_quietly() {
-  python3 - "$root/gen" <<'PY'
-import os, struct, sys
-sys.path.insert(0, sys.argv[1])
-from model import Model
-model = Model(os.path.join(sys.argv[1], "model"))
-level = [v for v in model.variables() if v.area.name == "MemApp" and v.name == "AppServiceLogLevel"][0]
-with open("/dev/shm/MemApp", "r+b") as memory:
-    memory.seek(4 + level.offset)  # after the area's size word
-    memory.write(struct.pack("<i", level.enum.entries.index("DebugMost")))
-PY
-}
+def debug_log_quietly():
+    level = [v for v in model.variables() if v.area.name == "MemApp" and v.name == "AppServiceLogLevel"][0]
+    with open("/dev/shm/MemApp", "r+b") as memory:
+        memory.seek(HEADER + level.offset)
+        memory.write(struct.pack("<i", level.enum.entries.index("DebugMost")))
 
-# Names of the change events of COUNT variables picked by SEED.
-events_of() {
-  python3 - "$1" "$2" "$root/gen" <<'PY'
-import os, random, sys
-seed, count, gen = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
-sys.path.insert(0, gen)
-from model import Model
-model = Model(os.path.join(gen, "model"))
-print(" ".join(model.events[v.event] for v in random.Random(seed).sample(model.variables(), count)))
+def mutate(seed):
+    seed = int(seed)
+    rng = random.Random(seed)
+    for area in model.areas:
+        with open("/dev/shm/" + area.name, "r+b") as memory:
+            memory.seek(HEADER)
+            payload = bytearray(memory.read(area.size))
+            older = os.path.join(scratch, "%s.%d" % (area.name, seed - 2))
+            if seed == 1:
+                payload[:] = rng.randbytes(area.size)
+            elif rng.random() < 0.8:
+                for _ in range(rng.randint(1, 20)):
+                    start = rng.randrange(area.size)
+                    end = min(area.size, start + rng.randint(1, 300))
+                    if os.path.exists(older) and rng.random() < 0.3:
+                        payload[start:end] = open(older, "rb").read()[start:end]
+                    else:
+                        payload[start:end] = rng.randbytes(end - start)
+            with open(os.path.join(scratch, "%s.%d" % (area.name, seed)), "wb") as kept:
+                kept.write(payload)
+            memory.seek(HEADER)
+            memory.write(payload)
+    debug_log_quietly()
+
+def events_of(seed, count):
+    print(" ".join(model.events[v.event] for v in random.Random(int(seed)).sample(model.variables(), int(count))))
+
+globals()[sys.argv[1]](*sys.argv[2:])
 PY
-}
+areas() { GEN=$root/gen SCRATCH=$scratch python3 "$scratch/areas.py" "$@"; }
 
 restart() {
   expect_clean_exit "$1"
@@ -98,14 +88,14 @@ update_around() {
 
 api all.cgi >/dev/null  # the first round, too, starts from rendered texts
 for round in $(seq "$rounds"); do
-  mutate "$round"
+  areas mutate "$round"
   api all.cgi --request-id 1 | body >"$scratch/all.running"
   restart "before the fresh all.cgi of round $round"
   api all.cgi --request-id 1 | body >"$scratch/all.fresh"
   cmp -s "$scratch/all.running" "$scratch/all.fresh" || fail "round $round: all.cgi differs from a fresh service's"
 
-  mutate $((round + 1000))
-  events=$(events_of "$round" 4)
+  areas mutate $((round + 1000))
+  events=$(areas events_of "$round" 4)
   for event in $events; do update_around "$scratch/update.running.$event" "$bin/broker" --send "$event"; done
   restart "before the fresh update.cgi of round $round"
   for event in $events; do
@@ -119,7 +109,7 @@ done
 # A structure text with a backslash and a quote reaches all.cgi and update.cgi
 # as exactly that text.
 "$bin/store" create >/dev/null
-debug_log_quietly
+areas debug_log_quietly
 text='back\slash "quoted"'
 printf '%s' "{\"MemCamera\": {\"Index\": 2, \"CamClipList0\": {\"CamClipName\": '$text'}}}" >"$scratch/set.text"
 update_around "$scratch/update.text" api set.cgi --body "$scratch/set.text"

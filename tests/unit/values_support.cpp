@@ -62,15 +62,6 @@ void closeAreas() {
     }
 }
 
-UnmappedArea::UnmappedArea(unsigned int mem)
-    : pointer(gen::AREA_POINTERS[mem]), saved(*pointer) {
-    *pointer = nullptr;
-}
-
-UnmappedArea::~UnmappedArea() {
-    *pointer = saved;
-}
-
 StoreSnapshot::StoreSnapshot(VarRef ref) {
     area = static_cast<char*>(*Introspection::variable(ref.mem, ref.var).memory);
     // The area's size word sits right before its payload.

@@ -23,19 +23,6 @@ protected:
     ~StoreTest() override { closeAreas(); }
 };
 
-// Takes the payload pointer of one area away for the life of the object.
-class UnmappedArea {
-public:
-    explicit UnmappedArea(unsigned int mem);
-    ~UnmappedArea();
-    UnmappedArea(const UnmappedArea&) = delete;
-    UnmappedArea& operator=(const UnmappedArea&) = delete;
-
-private:
-    void** pointer;
-    void* saved;
-};
-
 class BrokerStub {
 public:
     BrokerStub();

@@ -1,11 +1,16 @@
 // Reading and writing variables of each base type as text: accepted forms,
-// rejected forms and their error texts, limits.
+// rejected forms and their error texts, limits, and the description escaping.
+#include "apps/common/introspection/escape.h"
+#include "apps/common/introspection/jsontext.h"
 #include "apps/common/introspection/setters.h"
+#include "gen/code/introspection_gen.h"
 #include "values_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include <stdexcept>
+#include <regex>
+#include <utility>
 
 namespace {
 class ValueText : public StoreTest {
@@ -15,126 +20,73 @@ protected:
     std::string set(VarRef ref, char const* text) { return Introspection::setVarValue(ref.mem, ref.var, text); }
     std::string get(VarRef ref) { return Introspection::getVarValue(ref.mem, ref.var, 0); }
 };
-
-// Replaces a catalogue record's limits for one test.
-class LimitOverride {
-public:
-    LimitOverride(VarRef ref, char const* min, char const* max)
-        : info(Introspection::variable(ref.mem, ref.var)), savedMin(info.min), savedMax(info.max) {
-        info.min = min;
-        info.max = max;
-    }
-    ~LimitOverride() {
-        info.min = savedMin;
-        info.max = savedMax;
-    }
-
-private:
-    VariableInfo& info;
-    char const* savedMin;
-    char const* savedMax;
-};
 }  // namespace
 
-TEST_F(ValueText, IntsAreReadInAutomaticBaseWithoutLimitCheckAndUnconvertibleOnesLeaveTheValue) {
-    VarRef power = findVariable("MemPersistent", "RadioPower");
-    struct Case {
-        char const* text;
-        char const* stored;
-    } cases[] = {{"0x1F", "31"}, {"0X10", "16"}, {"017", "15"}, {"12abc", "12"}, {"  -7", "-7"}, {"+8", "8"},
-                 {"0x", "0"},    {"1000", "1000"}, {"2147483647", "2147483647"}, {"-2147483648", "-2147483648"}};
-    for (Case const& c : cases) {
-        EXPECT_EQ(set(power, c.text), "") << c.text;
-        EXPECT_EQ(get(power), c.stored) << c.text;
-    }
-    for (char const* text : {"abc", "4294967296", "2147483648", "", "-", " ", "x12"})
-        EXPECT_EQ(set(power, text), std::string("Can't convert ") + text + " to int");
-    EXPECT_EQ(get(power), "-2147483648");
-}
-
-TEST_F(ValueText, FloatsUseSixDecimalsAndAcceptWhatStofAccepts) {
-    VarRef joystick = findVariable("MemDynamic", "JoystickX");
-    struct Case {
-        char const* text;
-        char const* stored;
-    } cases[] = {{"0.1", "0.100000"},   {"-2", "-2.000000"}, {"1.5xyz", "1.500000"}, {"0x1p-2", "0.250000"},
-                 {" 3e2", "300.000000"}, {"inf", "inf"},      {"nan", "nan"},         {"-0", "-0.000000"}};
-    for (Case const& c : cases) {
-        EXPECT_EQ(set(joystick, c.text), "") << c.text;
-        EXPECT_EQ(get(joystick), c.stored) << c.text;
-    }
-    ASSERT_EQ(set(joystick, "0.5"), "");
-    for (char const* text : {"1e99", "-1e99", "abc", "", "."})
-        EXPECT_EQ(set(joystick, text), std::string("Can't convert ") + text + " to float");
-    EXPECT_EQ(get(joystick), "0.500000");
-}
-
-TEST_F(ValueText, BoolsAcceptExactlyTrueAndFalse) {
-    VarRef boost = findVariable("MemPersistent", "RadioBoost");
-    EXPECT_EQ(set(boost, "true"), "");
-    EXPECT_EQ(get(boost), "true");
-    for (char const* text : {"TRUE", "True", " true", "true ", "1", "0", "yes", ""})
-        EXPECT_EQ(set(boost, text), "Value has to be 'true' or 'false'") << text;
-    EXPECT_EQ(get(boost), "true");
-    EXPECT_EQ(set(boost, "false"), "");
-    EXPECT_EQ(*addressOf(boost), 0);
-
-    // Any non-zero byte another process wrote reads as true.
-    *addressOf(boost) = 2;
-    EXPECT_EQ(get(boost), "true");
-}
-
-TEST_F(ValueText, StringsAreCutToTheirCapacity) {
-    VarRef modem = findVariable("MemStatic", "ModemVersionString");
-    std::string sixty(60, 'v');
-    EXPECT_EQ(set(modem, sixty.c_str()), "");
-    EXPECT_EQ(get(modem), std::string(49, 'v'));
-    EXPECT_EQ(set(modem, "v1.2 \"beta\" \\ \xc3\xa9"), "");
-    EXPECT_EQ(get(modem), "v1.2 \"beta\" \\ \xc3\xa9");
-    EXPECT_EQ(set(modem, ""), "");
-    EXPECT_EQ(get(modem), "");
-}
-
-TEST_F(ValueText, BuffersAreHexPairsWrittenUntilTheTextOrTheLengthEnds) {
-    VarRef flags = findVariable("MemGuiLocal", "ForcePadAssignmentFlags");
-    unsigned char* bytes = reinterpret_cast<unsigned char*>(addressOf(flags));
-    EXPECT_EQ(set(flags, "0A0b0C0d"), "");
-    EXPECT_EQ(get(flags), "0a0b0c0d");
-
-    EXPECT_EQ(set(flags, "ff"), "") << "a short text leaves the later bytes";
-    EXPECT_EQ(get(flags), "ff0b0c0d");
-
-    EXPECT_EQ(set(flags, "1A0"), "") << "an odd last digit is the high half of its byte";
-    EXPECT_EQ(get(flags), "1a000c0d");
-
-    EXPECT_EQ(set(flags, "0A0G"), "Can't convert 0G to buffer");
-    EXPECT_EQ(get(flags), "0a000c0d") << "bytes before the bad pair stay written";
-    EXPECT_EQ(set(flags, "aaG"), "Can't convert G to buffer");
-    EXPECT_EQ(set(flags, "0x12"), "Can't convert 0x12 to buffer");
-
-    EXPECT_EQ(set(flags, "11223344zz"), "") << "text beyond the length is not read";
-    EXPECT_EQ(get(flags), "11223344");
-    EXPECT_EQ(bytes[0], 0x11);
-}
-
-TEST_F(ValueText, EveryBufferLengthReadsAsLowercaseHex) {
+// In order, on one variable of each kind: the answer to the write (empty when
+// taken) and the value text after it; a refused write leaves the value.
+TEST_F(ValueText, WritesTakeTheirTypesFormsAndRefuseTheRestWithItsText) {
+    std::string const sixty(60, 'v'), fortyNine(49, 'v');
     struct Case {
         char const* area;
         char const* name;
-        unsigned int length;
-    } cases[] = {{"MemDistanceMeasure", "DmdTypeFlags", 1},
-                 {"MemGuiLocal", "RadioRegionFlags", 3},
-                 {"MemGuiLocal", "ForcePadAssignmentFlags", 4},
-                 {"MemCamera", "CamClipList0EnabledFlags", 64}};
+        char const* text;
+        char const* answer;
+        char const* stored;
+    } cases[] = {
+        // Ints in automatic base, trailing text ignored, the limits not checked.
+        {"MemPersistent", "RadioPower", "0x1F", "", "31"},
+        {"MemPersistent", "RadioPower", "017", "", "15"},
+        {"MemPersistent", "RadioPower", "  -7abc", "", "-7"},
+        {"MemPersistent", "RadioPower", "1000", "", "1000"},
+        {"MemPersistent", "RadioPower", "2147483647", "", "2147483647"},
+        {"MemPersistent", "RadioPower", "2147483648", "Can't convert 2147483648 to int", "2147483647"},
+        {"MemPersistent", "RadioPower", "-2147483648", "", "-2147483648"},
+        {"MemPersistent", "RadioPower", "abc", "Can't convert abc to int", "-2147483648"},
+        {"MemPersistent", "RadioPower", "", "Can't convert  to int", "-2147483648"},
+        // Floats with six decimals, as far as a float reaches.
+        {"MemDynamic", "JoystickX", "0.1", "", "0.100000"},
+        {"MemDynamic", "JoystickX", "0x1p-2xyz", "", "0.250000"},
+        {"MemDynamic", "JoystickX", "inf", "", "inf"},
+        {"MemDynamic", "JoystickX", "-0", "", "-0.000000"},
+        {"MemDynamic", "JoystickX", "1e99", "Can't convert 1e99 to float", "-0.000000"},
+        {"MemDynamic", "JoystickX", ".", "Can't convert . to float", "-0.000000"},
+        // Bools: exactly true or false.
+        {"MemPersistent", "RadioBoost", "true", "", "true"},
+        {"MemPersistent", "RadioBoost", "TRUE", "Value has to be 'true' or 'false'", "true"},
+        {"MemPersistent", "RadioBoost", "1", "Value has to be 'true' or 'false'", "true"},
+        {"MemPersistent", "RadioBoost", "false", "", "false"},
+        // Strings cut to their capacity, other bytes kept as they are.
+        {"MemStatic", "ModemVersionString", sixty.c_str(), "", fortyNine.c_str()},
+        {"MemStatic", "ModemVersionString", "v1.2 \"b\" \\ \xc3\xa9", "", "v1.2 \"b\" \\ \xc3\xa9"},
+        // Enumerations: an exact entry name only.
+        {"MemDynamic", "PowerState", "Usb", "", "Usb"},
+        {"MemDynamic", "PowerState", "usb", "usb is not part of enum PowerState", "Usb"},
+        {"MemDynamic", "PowerState", "1", "1 is not part of enum PowerState", "Usb"},
+        // Buffers: hex pairs until the text or the length ends, read back in lowercase.
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "0A0b0C0d", "", "0a0b0c0d"},
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "ff", "", "ff0b0c0d"},
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "1A0", "", "1a000c0d"},  // an odd digit is a high half
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "0A0G", "Can't convert 0G to buffer", "0a000c0d"},
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "aaG", "Can't convert G to buffer", "aa000c0d"},
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "0x12", "Can't convert 0x12 to buffer", "aa000c0d"},
+        {"MemGuiLocal", "ForcePadAssignmentFlags", "11223344zz", "", "11223344"},
+        {"MemDistanceMeasure", "DmdTypeFlags", "F0aa", "", "f0"},
+        {"MemGuiLocal", "RadioRegionFlags", "f0Abf0", "", "f0abf0"},
+    };
     for (Case const& c : cases) {
         VarRef ref = findVariable(c.area, c.name);
-        std::string text;
-        for (unsigned int i = 0; i < c.length; ++i) text += i % 2 ? "Ab" : "f0";
-        EXPECT_EQ(set(ref, text.c_str()), "") << c.name;
-        std::string lower;
-        for (unsigned int i = 0; i < c.length; ++i) lower += i % 2 ? "ab" : "f0";
-        EXPECT_EQ(get(ref), lower) << c.name;
+        EXPECT_EQ(set(ref, c.text), c.answer) << c.name << " <- " << c.text;
+        EXPECT_EQ(get(ref), c.stored) << c.name << " <- " << c.text;
     }
+    VarRef list = findVariable("MemCamera", "CamClipList0EnabledFlags");
+    std::string full;
+    for (int i = 0; i < 64; ++i) full += i % 2 ? "ab" : "f0";
+    EXPECT_EQ(set(list, full.c_str()), "");
+    EXPECT_EQ(get(list), full);
+
+    VarRef boost = findVariable("MemPersistent", "RadioBoost");
+    *addressOf(boost) = 2;
+    EXPECT_EQ(get(boost), "true") << "any non-zero byte another process wrote";
 }
 
 TEST_F(ValueText, LimitsAsTextByBaseType) {
@@ -150,54 +102,42 @@ TEST_F(ValueText, LimitsAsTextByBaseType) {
     EXPECT_EQ(limits("MemDistanceMeasure", "DmdTypeFlags"), "0 1");
     EXPECT_EQ(limits("MemMotors", "FocusMotor"), "0 0");
 
-    VarRef power = findVariable("MemPersistent", "RadioPower");
-    VarRef joystick = findVariable("MemDynamic", "JoystickX");
-    LimitOverride noIntLimits(power, nullptr, nullptr);
-    LimitOverride noFloatLimits(joystick, nullptr, nullptr);
+    // A number without limits in its record spans its type.
+    VarRef powerRef = findVariable("MemPersistent", "RadioPower"), joystickRef = findVariable("MemDynamic", "JoystickX");
+    VariableInfo& power = Introspection::variable(powerRef.mem, powerRef.var);
+    VariableInfo& joystick = Introspection::variable(joystickRef.mem, joystickRef.var);
+    VariableInfo const savedPower = power, savedJoystick = joystick;
+    power.min = power.max = joystick.min = joystick.max = nullptr;
     EXPECT_EQ(limits("MemPersistent", "RadioPower"), "-2147483648 2147483647");
     EXPECT_EQ(limits("MemDynamic", "JoystickX"), "-1e38 1e38");
-}
-
-TEST_F(ValueText, CheckMinMaxComparesNumbersAndReportsUnconvertibleText) {
-    auto check = [](VarRef ref, char const* value, std::string& error) {
-        return Introspection::checkMinMax(ref.mem, ref.var, value, error);
-    };
-    std::string error;
-    VarRef power = findVariable("MemPersistent", "RadioPower");
-    EXPECT_TRUE(check(power, "0", error));
-    EXPECT_TRUE(check(power, "100", error));
-    EXPECT_FALSE(check(power, "101", error));
-    EXPECT_FALSE(check(power, "-1", error));
-    EXPECT_TRUE(check(power, "0x50", error)) << "decimal only: 0x50 is 0";
-    EXPECT_EQ(error, "");
-    EXPECT_FALSE(check(power, "abc", error));
-    EXPECT_EQ(error, "Can't convert \"abc\"\n");
-
-    VarRef joystick = findVariable("MemDynamic", "JoystickX");
-    {
-        LimitOverride onlyMax(joystick, nullptr, "1");
-        EXPECT_TRUE(check(joystick, "-5", error));
-        EXPECT_FALSE(check(joystick, "2", error));
-        EXPECT_FALSE(check(joystick, "nan", error));
-    }
-    {
-        LimitOverride none(power, nullptr, nullptr);
-        EXPECT_TRUE(check(power, "junk", error)) << "without limits any text passes";
-    }
-    error.clear();
-    EXPECT_FALSE(check(findVariable("MemDistanceMeasure", "DmdTypeFlags"), "00", error));
-    EXPECT_TRUE(check(findVariable("MemPersistent", "RadioBoost"), "junk", error));
-    EXPECT_TRUE(check(findVariable("MemStatic", "ModemVersionString"), "junk", error));
-    EXPECT_TRUE(check(findVariable("MemDynamic", "PowerState"), "junk", error));
-    EXPECT_EQ(error, "");
+    power = savedPower;
+    joystick = savedJoystick;
 }
 
 TEST_F(ValueText, AreasNotYetMappedAnswerNotAvailable) {
     VarRef power = findVariable("MemPersistent", "RadioPower");
     VarRef clips = findVariable("MemCamera", "CamClipList0");
-    UnmappedArea persistent(power.mem);
-    UnmappedArea camera(clips.mem);
+    void* persistent = std::exchange(*gen::AREA_POINTERS[power.mem], nullptr);
+    void* camera = std::exchange(*gen::AREA_POINTERS[clips.mem], nullptr);
     EXPECT_EQ(Introspection::getVarValue(power.mem, power.var, 0), "n/a");
     EXPECT_EQ(Introspection::setVarValue(power.mem, power.var, "1"), "n/a");
     EXPECT_EQ(Introspection::setVarValueJson(clips.mem, clips.var, {{"CamClipName", {"x", false}}}, 0), "n/a");
+    *gen::AREA_POINTERS[power.mem] = persistent;
+    *gen::AREA_POINTERS[clips.mem] = camera;
+}
+
+TEST(ValueDescription, EscapesAsJsonRequiresAndRefusesBrokenUtf8) {
+    EXPECT_EQ(Introspection::printValue("a\"b\\c\nd\te\x01 \xc2\xb5", "string", "0", "0"),
+              "{\"max\":\"0\",\"min\":\"0\",\"type\":\"string\",\"value\":\"a\\\"b\\\\c\\nd\\te\\u0001 \xc2\xb5\"}");
+    EXPECT_THROW(Introspection::printValue("\xc3\x28", "string", "0", "0"), nlohmann::json::type_error);
+}
+
+TEST(Escape, QuotesAndBackslashesGetABackslashOnceAPatternIsSet) {
+    gEscapePattern = std::regex();
+    EXPECT_EQ(jsontext::patternEscaped(R"(a"b\c)"), R"(a"b\c)");
+    jsontext::setEscapePattern(R"([\\"])");
+    EXPECT_EQ(jsontext::patternEscaped(R"(\\"" \xc2)"), R"(\\\\\"\" \\xc2)");
+    EXPECT_THROW(jsontext::setEscapePattern("[unclosed"), std::regex_error);
+    EXPECT_EQ(jsontext::patternEscaped(R"(a"b)"), R"(a\"b)") << "an invalid pattern keeps the previous one";
+    gEscapePattern = std::regex();
 }

@@ -87,7 +87,6 @@ public:
     static std::string setVarValueJson(unsigned int mem, unsigned int var, JsonPairs const& pairs, int index);
     static std::string getVarMin(unsigned int mem, unsigned int var);
     static std::string getVarMax(unsigned int mem, unsigned int var);
-    static bool checkMinMax(unsigned int mem, unsigned int var, char const* value, std::string& error);
 
     // Value descriptions
     static std::string printValue(std::string const& value, std::string const& type, std::string const& min,

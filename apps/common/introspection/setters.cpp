@@ -174,11 +174,6 @@ std::string getStringIntrospection(void* address, int) {
     return static_cast<char const*>(address);
 }
 
-std::string readStringField(void const* address, std::size_t capacity) {
-    char const* text = static_cast<char const*>(address);
-    return std::string(text, strnlen(text, capacity));
-}
-
 std::string getBufferIntrospection(void* address, unsigned int length) {
     unsigned char const* bytes = static_cast<unsigned char const*>(address);
     std::string text(std::size_t{length} * 2, '0');

@@ -15,9 +15,6 @@ std::string getIntIntrospection(void* address, int index);
 std::string getFloatIntrospection(void* address, int index);
 std::string getStringIntrospection(void* address, int index);
 std::string getBufferIntrospection(void* address, unsigned int length);
-// The text of a character field up to its NUL, never more than capacity bytes:
-// another process may leave the field full without a terminator.
-std::string readStringField(void const* address, std::size_t capacity);
 std::string getBuffer1Introspection(void* address, int index);
 std::string getBuffer3Introspection(void* address, int index);
 std::string getBuffer4Introspection(void* address, int index);

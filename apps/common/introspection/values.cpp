@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <stdexcept>
 
 namespace {
 char* payloadOf(VariableInfo const& info) {
@@ -28,21 +26,6 @@ std::string readString(VariableInfo const& info, char* address) {
 
 std::string limitOr(char const* limit, char const* fallback) {
     return limit != nullptr ? limit : fallback;
-}
-
-bool intInRange(VariableInfo const& info, char const* value) {
-    int max = std::stoi(limitOr(info.max, "2147483647"), nullptr, 10);
-    int min = std::stoi(limitOr(info.min, "-2147483648"), nullptr, 10);
-    int number = std::stoi(value, nullptr, 10);
-    return min <= number && number <= max;
-}
-
-bool floatInRange(VariableInfo const& info, char const* value) {
-    constexpr float infinity = std::numeric_limits<float>::infinity();
-    float max = info.max != nullptr ? std::stof(info.max) : infinity;
-    float min = info.min != nullptr ? std::stof(info.min) : -infinity;
-    float number = std::stof(value);
-    return min <= number && number <= max;
 }
 }  // namespace
 
@@ -109,25 +92,5 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
     }
     default:
         return "0";
-    }
-}
-
-bool Introspection::checkMinMax(unsigned int mem, unsigned int var, char const* value, std::string& error) {
-    VariableInfo const& info = variable(mem, var);
-    bool limited = info.min != nullptr || info.max != nullptr;
-    try {
-        switch (info.baseType) {
-        case TypeInt:
-            return !limited || intInRange(info, value);
-        case TypeFloat:
-            return !limited || floatInRange(info, value);
-        case TypeBuffer:
-            return false;
-        default:
-            return true;
-        }
-    } catch (std::exception const&) {
-        error = std::string("Can't convert \"") + value + "\"\n";
-        return false;
     }
 }

@@ -12,10 +12,6 @@ EnumInfo const& enumeration(unsigned int idx) {
 }
 }  // namespace
 
-unsigned int IntrospectionEnum::getEnumCount() { return gen::ENUM_ARRAY_SIZE; }
-
-char const* IntrospectionEnum::getEnumName(unsigned int idx) { return enumeration(idx).name; }
-
 unsigned int IntrospectionEnum::getEnumEntryCount(unsigned int idx) { return enumeration(idx).count; }
 
 char const* IntrospectionEnum::getEnumEntryName(unsigned int idx, unsigned int entry) {

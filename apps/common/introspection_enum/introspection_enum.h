@@ -16,8 +16,6 @@ extern const EnumInfo ENUM_ARRAY[];
 
 class IntrospectionEnum {
 public:
-    static unsigned int getEnumCount();
-    static char const* getEnumName(unsigned int idx);
     static unsigned int getEnumEntryCount(unsigned int idx);
     static char const* getEnumEntryName(unsigned int idx, unsigned int entry);
     static unsigned int getEnumIndex(char const* name);

@@ -1,7 +1,7 @@
 // The kernel log as HTML: colour sequences to spans, the dmesg child and its
 // pipe, the answers to log requests, and the cap on the kept text; the limit
-// of a child's run. Requests
-// over FastCGI are covered by the service_diagnostics end-to-end script.
+// of a child's run. Requests over FastCGI are covered by the
+// service_diagnostics end-to-end script.
 #include "apps/web/service/logging.h"
 #include "support/fakedmesg.h"
 #include "support/kmsg.h"
@@ -92,16 +92,9 @@ protected:
 };
 
 TEST_F(LoggingTest, PipeOutputIsRenderedWhateverTheReadBoundaries) {
-    // Lines of growing length put the sequences at every position of the
-    // 256-byte reads.
+    // Repeats of the sample put its sequences at every position of the reads.
     std::string input, html;
-    for (int line = 0; line < 300; ++line) {
-        std::string stamp = "[" + std::to_string(line) + "]";
-        std::string words(line % 97, 'w');
-        input += ESC + "[32m" + stamp + ESC + "[0m " + ESC + "[1;31m" + words + ESC + "[104mx" + ESC + "[m\n";
-        html += "<span style='color: #00AA00'>" + stamp + "</span> 31m" + words +
-                "<span style='background-color: #5555FF'>x</span>\n";
-    }
+    for (int repeat = 0; repeat < 256; ++repeat) input += SAMPLE, html += SAMPLE_HTML;
     Logging logging(poll);
     logging.init();
     feed(logging, input, html.size());

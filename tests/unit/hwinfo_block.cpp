@@ -16,12 +16,6 @@ using Messages = std::vector<std::string>;
 const std::string WRONG_CHECKSUM = "Wrong checksum, setting defaults.";
 const std::string SHORT_LENGTH = "Differents length, setting new values to default.";
 
-unsigned int wordOf(const std::string& bytes) {
-    unsigned int value = 0;
-    memcpy(&value, bytes.data(), std::min<size_t>(bytes.size(), 4));
-    return value;
-}
-
 std::string padded(const char* text, size_t capacity) {
     std::string field(text);
     field.resize(capacity, '\0');
@@ -67,14 +61,14 @@ protected:
     }
 
     Messages initialize() {
+        kmsg::Cursor log;
         info = std::make_unique<HwInfo>();
         info->initialize();
-        return errorMessages(newLog());
+        return errorMessages(log.text());
     }
 
     void expectValidHeader() {
-        EXPECT_EQ(block(0, 8), word(5) + word(348));
-        EXPECT_EQ(wordOf(block(8, 4)), crc(348));
+        EXPECT_EQ(block(0, 12), word(5) + word(348) + word(crc(348)));
     }
 
     void expectDefaults() {

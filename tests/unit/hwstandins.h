@@ -2,6 +2,7 @@
 // Stand-in files in place of /dev/mem and /dev/mmcblk1 for tests. Refuses to
 // work anywhere but inside scripts/sandbox (where /dev is a private tmpfs and
 // /dev/kmsg a regular file), so a test never opens the machine's devices.
+#include "support/kmsg.h"
 #include "support/reason.h"
 
 #include <fcntl.h>
@@ -47,24 +48,8 @@ protected:
         ASSERT_TRUE(isRegularFile("/dev/kmsg")) << "not inside scripts/sandbox: refusing to touch /dev";
         ASSERT_EQ(system(SOURCE_DIR "/scripts/hw-standins"), 0);
         ASSERT_TRUE(isRegularFile(REGISTER_DEVICE) && isRegularFile(BLOCK_DEVICE));
-        logMark = logSize();
     }
 
     std::string block(size_t from, size_t count) { return fileBytes(BLOCK_DEVICE, BLOCK_AT + from, count); }
     void putBlock(size_t at, const std::string& bytes) { putFileBytes(BLOCK_DEVICE, BLOCK_AT + at, bytes); }
-
-    // The kernel-log records written since the last call (or since SetUp).
-    std::string newLog() {
-        size_t size = logSize();
-        std::string text = fileBytes("/dev/kmsg", logMark, size - logMark);
-        logMark = size;
-        return text;
-    }
-
-private:
-    static size_t logSize() {
-        struct stat status;
-        return stat("/dev/kmsg", &status) == 0 ? status.st_size : 0;
-    }
-    size_t logMark = 0;
 };

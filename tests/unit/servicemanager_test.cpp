@@ -4,9 +4,7 @@
 #include "support/kmsg.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <sys/socket.h>
@@ -38,21 +36,6 @@ private:
     std::string path;
     int fd;
 };
-
-size_t openDescriptors() {
-    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
-    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
-}
-
-TEST(ServiceManager, WithoutItsSocketNothingIsOpenedOrSent) {
-    unsetenv("NOTIFY_SOCKET");
-    setenv("WATCHDOG_USEC", "1000", 1);
-    EventPoll poll;
-    size_t before = openDescriptors();
-    ServiceManager manager(poll);
-    manager.ready();
-    EXPECT_EQ(openDescriptors(), before);
-}
 
 TEST(ServiceManager, ManagerGoneIsReportedOnceAndPingsResumeWhenItIsBack) {
     std::string path = std::string(getenv("SANDBOX_SCRATCH")) + "/notify";

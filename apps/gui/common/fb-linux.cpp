@@ -110,8 +110,13 @@ unsigned char* FbLinux::frontbufferAddress() const {
     return memory + shown * frameSize();
 }
 
-unsigned char* FbLinux::currentAddress() {
+uint64_t FbLinux::shownOffset() {
     readVariableInfo();
-    size_t index = varInfo.yres == 0 ? 0 : varInfo.yoffset / varInfo.yres;
-    return memory + index * frameSize();
+    // Drivers may pad lines beyond the visible width: the shown picture starts
+    // at its line, not at a multiple of the frame size.
+    return static_cast<uint64_t>(varInfo.yoffset) * fixInfo.line_length;
+}
+
+unsigned char* FbLinux::currentAddress() {
+    return memory + shownOffset();
 }

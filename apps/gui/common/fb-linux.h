@@ -2,6 +2,7 @@
 // Access to a Linux framebuffer device: its geometry and its memory, mapped
 // into the process. Read-write mode owns the display and flips pages; read-only
 // mode only looks at what another process shows.
+#include <cstdint>
 #include <linux/fb.h>
 #include <string>
 
@@ -20,6 +21,9 @@ public:
     void waitVSync();
     unsigned char* backbufferAddress() const;
     unsigned char* frontbufferAddress() const;
+    // Where the line shown at the top of the display starts in the mapped
+    // memory, as the driver reports it now (it follows any page flipping).
+    uint64_t shownOffset();
     unsigned char* currentAddress();
 
     int bytesPerPixel() const;

@@ -56,17 +56,20 @@ void ScreenCapture::checkGeometry() {
 
 const unsigned char* ScreenCapture::shownBuffer() {
     if (mappedMemory() == static_cast<unsigned char*>(MAP_FAILED)) init();
-    const unsigned char* base = currentAddress();
+    uint64_t start = shownOffset();
     const fb_var_screeninfo& screen = variableInfo();
     if (screen.bits_per_pixel != 32)
         THROW_ERROR("Screen capture needs 32 bits per pixel, the display has %u", screen.bits_per_pixel);
     if (screen.xres == 0 || screen.yres == 0) THROW_ERROR("Screen capture: the display has no pixels");
-    size_t mapped = fixedInfo().smem_len;
-    size_t start = base - mappedMemory();
-    if (start > mapped || frameSize() > mapped - start)
-        THROW_ERROR("Screen capture: shown buffer at line %u lies outside the %zu mapped bytes", screen.yoffset,
-                    mapped);
-    return base;
+    uint64_t line = fixedInfo().line_length;
+    if (line < uint64_t{screen.xres} * 4)
+        THROW_ERROR("Screen capture: lines of %u bytes are shorter than %u pixels", fixedInfo().line_length,
+                    screen.xres);
+    uint64_t mapped = fixedInfo().smem_len;
+    if (start > mapped || line * screen.yres > mapped - start)
+        THROW_ERROR("Screen capture: shown buffer at line %u lies outside the %u mapped bytes", screen.yoffset,
+                    fixedInfo().smem_len);
+    return mappedMemory() + static_cast<size_t>(start);
 }
 
 void ScreenCapture::startWrite(std::ostream& out) {
@@ -75,7 +78,7 @@ void ScreenCapture::startWrite(std::ostream& out) {
     unsigned int height = variableInfo().yres;
     std::vector<png_bytep> rows(height, nullptr);
     for (unsigned int row = 0; row < height; ++row)
-        rows[row] = const_cast<png_bytep>(base) + static_cast<size_t>(row) * width * bytesPerPixel();
+        rows[row] = const_cast<png_bytep>(base) + static_cast<size_t>(row) * fixedInfo().line_length;
 
     struct OutputReset {
         std::ostream*& output;

@@ -10,8 +10,8 @@ public:
     ScreenCapture();
 
     // Raises an error when the display cannot be used or its shown buffer
-    // cannot be encoded (not 32 bits per pixel, no rows, or not inside the
-    // mapping). Nothing is written, so the
+    // cannot be encoded (not 32 bits per pixel, no rows, lines shorter than
+    // its width, or not inside the mapping). Nothing is written, so the
     // caller can still answer with an error of its own.
     void checkGeometry();
     void startWrite(std::ostream& out);

@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-inline std::string inChild(const std::function<std::string()>& body, int* exitCode = nullptr) {
+inline std::string inChild(const std::function<std::string()>& body) {
     int channel[2];
     if (pipe(channel) != 0) return "pipe failed";
     pid_t pid = fork();
@@ -23,8 +23,6 @@ inline std::string inChild(const std::function<std::string()>& body, int* exitCo
     char buffer[4096];
     for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, got);
     close(channel[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    waitpid(pid, nullptr, 0);
     return report;
 }

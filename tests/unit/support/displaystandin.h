@@ -12,10 +12,6 @@
 #include <unistd.h>
 #include <vector>
 
-inline bool displayStandInLoaded() {
-    return dlsym(RTLD_DEFAULT, "fbstubLoaded") != nullptr;
-}
-
 inline int runCurrentTestWithStandIn() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
@@ -33,10 +29,10 @@ inline int runCurrentTestWithStandIn() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-#define NEEDS_DISPLAY_STAND_IN()                        \
-    if (!displayStandInLoaded()) {                      \
-        ASSERT_EQ(runCurrentTestWithStandIn(), 0);      \
-        return;                                         \
+#define NEEDS_DISPLAY_STAND_IN()                          \
+    if (dlsym(RTLD_DEFAULT, "fbstubLoaded") == nullptr) { \
+        ASSERT_EQ(runCurrentTestWithStandIn(), 0);        \
+        return;                                           \
     }
 
 struct Geometry {

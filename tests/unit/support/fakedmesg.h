@@ -5,9 +5,9 @@
 #include "apps/common/event/eventpoll.h"
 #include "pump.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +19,7 @@ public:
     explicit FakeDmesg(bool exitAtEnd = false) {
         const char* scratch = getenv("SANDBOX_SCRATCH");
         std::string folder = std::string(scratch ? scratch : "/tmp") + "/fakedmesg.XXXXXX";
-        directory = mkdtemp(folder.data());
-        fifo = directory + "/output";
+        std::string directory = mkdtemp(folder.data()), fifo = directory + "/output";
         pidFile = directory + "/sleeper.pid";
         mkfifo(fifo.c_str(), 0600);
         // Read-write, so opening does not wait for the reader.
@@ -48,16 +47,12 @@ public:
     }
     // The process the fake forked to wait in, once it has started waiting.
     pid_t sleeper() const {
-        FILE* file = fopen(pidFile.c_str(), "r");
-        int pid = 0;
-        if (file != nullptr) {
-            if (fscanf(file, "%d", &pid) != 1) pid = 0;
-            fclose(file);
-        }
+        pid_t pid = 0;
+        std::ifstream(pidFile) >> pid;
         return pid;
     }
 
 private:
-    std::string directory, fifo, pidFile;
+    std::string pidFile;
     int writer = -1;
 };

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace kmsg {
 
@@ -21,12 +20,6 @@ class Cursor {
 public:
     Cursor() : start(all().size()) {}
     std::string text() const { return all().substr(start); }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream stream(text());
-        for (std::string line; std::getline(stream, line);) result.push_back(line);
-        return result;
-    }
     size_t count(const std::string& needle) const {
         std::string haystack = text();
         size_t found = 0;

@@ -24,12 +24,8 @@ import { chromium } from 'playwright-core';
 import { parseDocument } from '../../web/js/tolerant-json.js';
 import { consoleChecks, phoneChecks } from './console-checks.mjs';
 
-const [base, outputArgument] = process.argv.slice(2);
-if (!base) {
-  console.error('usage: browser-test.mjs BASE_URL [OUTPUT_FOLDER]');
-  process.exit(2);
-}
-const output = outputArgument ?? 'page-test-output';
+const [base, output = 'page-test-output'] = process.argv.slice(2);
+if (!base) throw new Error('usage: browser-test.mjs BASE_URL [OUTPUT_FOLDER]');
 mkdirSync(output, { recursive: true });
 const WAIT_MS = 15000;
 
@@ -40,10 +36,7 @@ async function hook(name, ...args) {
   return stdout.replace(/\r?\n$/, '');
 }
 
-async function readTree() {
-  const response = await fetch(new URL('api/v1/all.cgi', base));
-  return parseDocument(await response.text()).variables;
-}
+const readTree = async () => parseDocument(await (await fetch(new URL('api/v1/all.cgi', base))).text()).variables;
 
 // Waits until read() gives `expected` (true by default).
 async function eventually(what, read, expected = true) {

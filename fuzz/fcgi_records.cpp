@@ -205,7 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<Expected> expected = expectedAnswers(stream);
     fuzzsupport::SocketPair pair;
     auto* request = new Request(&fcgi, pair.inner, static_cast<int>(nextId++));
-    pair.releaseInner();  // the request closes it
     std::string received;
     for (size_t offset = 0; offset < stream.size() && request->fd >= 0;) {
         size_t piece = std::min(stream.size() - offset, 1 + static_cast<size_t>(bytes[offset % size]) * 300);

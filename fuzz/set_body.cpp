@@ -50,7 +50,6 @@ public:
             baseline.emplace_back(payload, payload + gen::gAreas[area].getSize());
         }
         connection = std::make_unique<ServerConnection>(poll, broker.inner);
-        broker.releaseInner();
         gServerConnection = connection.get();
         handler = std::make_unique<RequestHandler>(poll, fcgi);
         fcgi.requestCallback = handler.get();
@@ -69,7 +68,6 @@ public:
     std::string serveSet(const std::string& body) {
         fuzzsupport::SocketPair pair;
         auto* request = new Request(&fcgi, pair.inner, static_cast<int>(nextId++));
-        pair.releaseInner();
         std::string pairs =
             fcgiwire::encodePair("SCRIPT_NAME", "/api/v1/set.cgi") + fcgiwire::encodePair("REQUEST_METHOD", "POST");
         FUZZ_EXPECT(pair.send(fcgiwire::begin(1, false) + fcgiwire::stream(fcgiwire::Params, 1, pairs) +

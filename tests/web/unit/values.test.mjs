@@ -1,5 +1,6 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
+import { byteSize } from '../../../web/js/byte-size.js';
 import { kindOf, limitsLabel, prepareInput, typeLabel } from '../../../web/js/values.js';
 
 const int = { max: '255', min: '0', type: 'int', value: '1' };
@@ -21,6 +22,10 @@ describe('kinds of values', () => {
     assert.equal(typeLabel(text), 'string');
     assert.equal(limitsLabel(text), '');
     assert.equal(limitsLabel(int), '0 … 255');
+  });
+
+  it('counts bytes in the unit people read them in', () => {
+    assert.deepEqual([999, 1000, 8_388_608, 12_345_678_901, 2e16].map(byteSize), ['999 bytes', '1.0 kB', '8.4 MB', '12 GB', '20000 TB']);
   });
 });
 

@@ -1,9 +1,10 @@
 // The FastCGI record stream of one connection: records of random types,
 // lengths and padding, some cut short or with lying lengths, arrive split at
-// random points. Every request the stream completes or aborts before the
-// first record a front server would not send must be answered once, with its
-// own body echoed back, in well-formed records that echo the header of the
-// record that completed it; every management record is answered too.
+// random points; parameter records hold name-value pairs of both length forms
+// or any bytes. Every request the stream completes or aborts before the first
+// record a front server would not send must be answered once, with its own
+// parameters and body echoed back, in well-formed records that echo the header
+// of the record that completed it; every management record is answered too.
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/request.h"
@@ -15,6 +16,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -31,6 +33,27 @@ struct Expected {
     uint8_t type;        // the end record, or a management answer's type
 };
 
+using Pairs = std::map<std::string, std::string>;
+
+// What the echo handler answers: the parameters as pairs in name order, then the body.
+std::string echoed(const Pairs& params, const std::string& body) {
+    std::string echo;
+    for (const auto& [name, value] : params) echo += encodePair(name, value);
+    return echo + body;
+}
+
+// The pairs of one parameters record up to the first that is cut short,
+// empty in both parts or longer than the rest; a later value of a name
+// replaces an earlier one.
+void readPairs(std::string_view content, Pairs& pairs) {
+    for (;;) {
+        std::optional<uint32_t> name = decodeLength(content), value = decodeLength(content);
+        if (!name || !value || *name + uint64_t{*value} == 0 || *name + uint64_t{*value} > content.size()) return;
+        pairs[std::string(content.substr(0, *name))] = content.substr(*name, *value);
+        content.remove_prefix(*name + *value);
+    }
+}
+
 // What the server must make of the stream: only what a front server sends
 // passes, judged on each header as it comes; the first record that does not
 // closes the connection. The stream is cut where the answers would no longer
@@ -41,6 +64,7 @@ std::vector<Expected> expectedAnswers(std::string& stream) {
     size_t answerBytes = 0, paramBytes = 0;
     uint16_t current = 0;
     bool keep = false;
+    Pairs params;
     std::string body;
     for (size_t offset = 0; where != Closed && stream.size() - offset >= HEADER_SIZE;) {
         Fields record = decodeHeader(stream.data() + offset);
@@ -62,17 +86,20 @@ std::vector<Expected> expectedAnswers(std::string& stream) {
             where = InParams;
             current = record.requestId;
             keep = decodeBegin(content).keepConnection;
+            params.clear();
             body.clear();
             paramBytes = 0;
         } else if (record.type == AbortRequest) {
             answer = Expected{header, "", EndRequest};
         } else if (record.type == Params) {
             paramBytes += content.size();
+            readPairs(content, params);
             if (content.empty()) where = InBody;
         } else if (!content.empty()) {
             body += content;
         } else {
-            answer = Expected{header, body.empty() ? "" : Request::DEFAULT_HEADER + body, EndRequest};
+            std::string echo = echoed(params, body);
+            answer = Expected{header, echo.empty() ? "" : Request::DEFAULT_HEADER + echo, EndRequest};
         }
         if (answer) {
             answerBytes += answer->output.size() + 64;  // and the headers, padding and end record
@@ -88,8 +115,22 @@ std::vector<Expected> expectedAnswers(std::string& stream) {
     return answers;
 }
 
-// A record as a web server might send it, or one no web server would.
+// Name-value pairs as a front server encodes them.
+std::string somePairs(FuzzedDataProvider& data) {
+    std::string pairs;
+    for (int count = data.ConsumeIntegralInRange(1, 4); count > 0; --count)
+        pairs += encodePair(data.ConsumeRandomLengthString(200), data.ConsumeRandomLengthString(300));
+    return pairs;
+}
+
+// A record as a web server might send it, or one no web server would; now
+// and then a whole request, so that a kept connection carries several.
 std::string nextRecord(FuzzedDataProvider& data) {
+    if (data.ConsumeProbability<float>() < 0.2f) {
+        uint16_t id = data.ConsumeIntegralInRange<uint16_t>(1, 3);
+        return begin(id, data.ConsumeBool()) + stream(Params, id, somePairs(data)) +
+               stream(Stdin, id, data.ConsumeRandomLengthString(300));
+    }
     static const uint8_t TYPES[] = {BeginRequest, Params, Stdin, Stdin, AbortRequest, EndRequest, Stdout, 11, 200};
     uint8_t type = data.ConsumeBool() ? data.PickValueInArray(TYPES) : data.ConsumeIntegral<uint8_t>();
     uint16_t requestId = data.ConsumeIntegralInRange<uint16_t>(0, 3);
@@ -100,7 +141,7 @@ std::string nextRecord(FuzzedDataProvider& data) {
         content.assign(data.ConsumeIntegralInRange<size_t>(0, 65535), static_cast<char>(data.ConsumeIntegral<uint8_t>()));
         break;
     case 2: content = std::string("\0\1\1\0\0\0\0\0", 8).substr(0, data.ConsumeIntegralInRange(0, 8)); break;
-    default: content = encodePair(data.ConsumeRandomLengthString(16), data.ConsumeRandomLengthString(300)); break;
+    default: content = somePairs(data); break;
     }
     if (type == BeginRequest && data.ConsumeBool()) content = begin(requestId, data.ConsumeBool()).substr(HEADER_SIZE);
     std::string bytes = record(type, requestId, content, data.ConsumeBool() ? data.ConsumeIntegral<uint8_t>() : 0);
@@ -114,7 +155,7 @@ class Echo : public Fcgi::RequestCallback {
 public:
     // Written in pieces through output() so that long answers leave in several flushes.
     void handleRequest(Request* request) override {
-        const std::string& body = request->postData;
+        const std::string body = echoed(request->params, request->postData);
         for (size_t offset = 0; offset < body.size(); offset += 5000) request->output() << body.substr(offset, 5000);
         request->end();
     }
@@ -137,7 +178,7 @@ void checkAnswers(const std::string& received, const std::vector<Expected>& expe
             output += record.content;
         } else if (record.type == expected[answer].type) {
             if (record.type == EndRequest) FUZZ_EXPECT(record.content == std::string(8, '\0'), "end record body not zero");
-            FUZZ_EXPECT(output == expected[answer].output, "body not echoed intact");
+            FUZZ_EXPECT(output == expected[answer].output, "parameters or body not echoed intact");
             output.clear();
             ++answer;
         } else {
@@ -164,7 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<Expected> expected = expectedAnswers(stream);
     fuzzsupport::SocketPair pair;
     auto* request = new Request(&fcgi, pair.inner, static_cast<int>(nextId++));
-    pair.releaseInner();  // the request closes it
     std::string received;
     for (size_t offset = 0; offset < stream.size() && request->fd >= 0;) {
         size_t piece = std::min(stream.size() - offset, 1 + static_cast<size_t>(bytes[offset % size]) * 300);

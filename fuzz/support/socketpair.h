@@ -1,6 +1,6 @@
 #pragma once
-// A connected Unix stream pair: the code under test owns `inner`, the target
-// plays the peer on `outer`.
+// A connected Unix stream pair: the code under test owns `inner` (and closes
+// it), the target plays the peer on `outer`.
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -31,15 +31,10 @@ public:
         timeval limit{1, 0};
         setsockopt(inner, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }
-    ~SocketPair() {
-        closeOuter();
-        if (innerOwned) close(inner);
-    }
+    ~SocketPair() { closeOuter(); }
     SocketPair(const SocketPair&) = delete;
     SocketPair& operator=(const SocketPair&) = delete;
 
-    // The code under test owns its end from now on.
-    void releaseInner() { innerOwned = false; }
     void closeOuter() {
         if (outer >= 0) close(outer);
         outer = -1;
@@ -75,9 +70,6 @@ public:
 
     int inner = -1;
     int outer = -1;
-
-private:
-    bool innerOwned = true;
 };
 
 }  // namespace fuzzsupport

@@ -5,11 +5,9 @@
 set -euo pipefail
 build=$1
 source "$(dirname "$0")/lib/stack.sh"
-[ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
 [ -f "$root/web/vendor/uPlot.iife.min.js" ] || fail "the page's chart library is missing: run scripts/install-deps"
-stack_start
+start_page_stack
 start_updater
-WEB_ROOT=$root/web start_nginx
 export PAGE_TEST_GET="'$bin/store' get \"\$1.\$2\""
 export PAGE_TEST_SET="'$bin/store' set \"\$1.\$2\" \"\$3\" >/dev/null"
 # The app's folders on the device.

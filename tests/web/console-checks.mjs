@@ -37,12 +37,11 @@ export async function consoleChecks({ page, base, check, hook, eventually }) {
     if (targets.join() !== [info._id, ...expected].join()) throw new Error(`targets: ${JSON.stringify(targets)}`);
   });
 
-  // Uploads a firmware file through the panel; resolves to the byte counts
-  // the upload bar showed and how the run ended.
-  const updateFirmware = async (target, content) => {
+  await check('an 8 MB firmware upload shows the bytes sent, runs to Success and refreshes the device panel', async () => {
+    const size = 8 * 1024 * 1024;
     const panel = region('Firmware update');
-    await panel.getByLabel('Target').selectOption(target);
-    await panel.getByLabel('Firmware file').setInputFiles({ name: 'firmware.swu', mimeType: 'application/octet-stream', buffer: content });
+    await panel.getByLabel('Target').selectOption((await deviceInfo(base))._id);
+    await panel.getByLabel('Firmware file').setInputFiles({ name: 'firmware.swu', mimeType: 'application/octet-stream', buffer: randomBytes(size) });
     await page.evaluate(() => {
       const bar = document.getElementById('firmware-sent');
       window.pageTestSent = [];
@@ -50,30 +49,14 @@ export async function consoleChecks({ page, base, check, hook, eventually }) {
       window.pageTestDeviceFacts = document.querySelector('#device-body dl');
     });
     await panel.getByRole('button', { name: 'Upload' }).click();
-    const status = panel.getByRole('status');
     await page.waitForFunction(() => ['success', 'failed'].includes(document.getElementById('firmware-status').dataset.outcome),
       null, { timeout: UPDATE_WAIT_MS });
-    return {
-      sent: await page.evaluate(() => window.pageTestSent),
-      max: await page.locator('#firmware-sent').evaluate((bar) => bar.max),
-      outcome: await status.getAttribute('data-outcome'), text: await status.textContent() };
-  };
-
-  await check('an 8 MB firmware upload shows the bytes sent, runs to Success and refreshes the device panel', async () => {
-    const size = 8 * 1024 * 1024;
-    const { sent, max, outcome, text } = await updateFirmware((await deviceInfo(base))._id, randomBytes(size));
+    const [outcome, text] = [await panel.getByRole('status').getAttribute('data-outcome'), await panel.getByRole('status').textContent()];
     if (outcome !== 'success' || !text.includes('Success')) throw new Error(`the run ended with "${text}"`);
+    const [sent, max] = [await page.evaluate(() => window.pageTestSent), await page.locator('#firmware-sent').evaluate((bar) => bar.max)];
     if (max < size || sent.at(-1) !== max) throw new Error(`the bar ended at ${sent.at(-1)} of ${max} bytes`);
     if (sent.some((value, i) => i > 0 && value < sent[i - 1])) throw new Error(`the bar went back: ${sent}`);
     await page.waitForFunction(() => document.querySelector('#device-body dl') !== window.pageTestDeviceFacts);
-  });
-
-  await check('a firmware file starting with CORRUPT shows the failure as an error', async () => {
-    // To an accessory: the device announces its own update file only under a
-    // new name, so a second one in a row would not be checked again.
-    const info = await deviceInfo(base);
-    const { outcome, text } = await updateFirmware(info.devices[0]?._id ?? info._id, Buffer.from('CORRUPT firmware image'));
-    if (outcome !== 'failed' || !text.includes('FileCorrupt')) throw new Error(`the run ended with "${text}" (${outcome})`);
   });
 
   await check('a lens table added through the page is listed, downloads as sent, and is deleted from the device after confirming', async () => {
@@ -99,7 +82,7 @@ export async function consoleChecks({ page, base, check, hook, eventually }) {
     await remove.click();
     await link.waitFor({ state: 'detached' });
     await eventually('the file is gone from the device', onDevice, null);
-  }, ['PAGE_TEST_FILE']);
+  });
 }
 
 // At a phone's width, with the console panels, the Trends panel (numbers

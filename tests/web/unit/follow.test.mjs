@@ -1,5 +1,6 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
+import { fetchAll, fetchUpdate } from '../../../web/js/api.js';
 import { Follower, HELD_MEANS_LIVE_MS, LONGEST_RETRY_MS, nextDelay } from '../../../web/js/follow.js';
 import { ParseError } from '../../../web/js/tolerant-json.js';
 
@@ -89,9 +90,20 @@ describe('following the service', () => {
   });
 
   it('doubles the retry delay up to a limit', () => {
-    let delay = 0;
-    const delays = Array.from({ length: 8 }, () => (delay = nextDelay(delay)));
-    assert.deepEqual(delays.slice(0, 3), [500, 1000, 2000]);
-    assert.equal(delays.at(-1), LONGEST_RETRY_MS);
+    assert.deepEqual([0, 500, 1000, LONGEST_RETRY_MS].map(nextDelay), [500, 1000, 2000, LONGEST_RETRY_MS]);
+  });
+});
+
+describe('the service\'s change points', () => {
+  it('come with each answer and are asked from; a gateway time-out means nothing changed', async () => {
+    const asked = [];
+    const answers = [new Response('{"variables": {}}', { headers: { 'X-Change-Sequence': '7:3' } }), new Response('{}'),
+      new Response('', { status: 504 }), new Response('', { status: 502 })];
+    globalThis.fetch = async (url) => { asked.push(url); return answers.shift(); };
+    assert.deepEqual(await fetchAll(), { document: { variables: {} }, token: '7:3' });
+    assert.deepEqual(await fetchUpdate('7:3'), { document: {}, token: null });
+    assert.equal(await fetchUpdate(null), null);
+    await assert.rejects(fetchUpdate('x y'), /HTTP 502/);
+    assert.deepEqual(asked, ['/api/v1/all.cgi', '/api/v1/update.cgi?since=7%3A3', '/api/v1/update.cgi', '/api/v1/update.cgi?since=x%20y']);
   });
 });

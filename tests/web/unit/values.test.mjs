@@ -1,5 +1,6 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
+import { byteSize } from '../../../web/js/byte-size.js';
 import { kindOf, limitsLabel, prepareInput, typeLabel } from '../../../web/js/values.js';
 
 const int = { max: '255', min: '0', type: 'int', value: '1' };
@@ -10,13 +11,9 @@ const choice = { value: 'Present', type: 'MotorStatus', textid: ['Unknown', 'Pre
 
 describe('kinds of values', () => {
   it('tells descriptions, structures, lists and failures apart', () => {
-    assert.equal(kindOf(int), 'int');
-    assert.equal(kindOf(choice), 'choice');
-    assert.equal(kindOf({ value: 'true', type: 'bool', textid: ['false', 'true'] }), 'choice');
-    assert.equal(kindOf(text), 'text');
-    assert.equal(kindOf({ CalActive: choice, ActPosition: int }), 'struct');
-    assert.equal(kindOf([{ a: int }]), 'list');
-    assert.equal(kindOf({ ERROR: 'x' }), 'error');
+    const bool = { value: 'true', type: 'bool', textid: ['false', 'true'] };
+    assert.deepEqual([int, choice, bool, text, { CalActive: choice, ActPosition: int }, [{ a: int }], { ERROR: 'x' }].map(kindOf),
+      ['int', 'choice', 'choice', 'text', 'struct', 'list', 'error']);
   });
 
   it('labels buffers apart from strings', () => {
@@ -26,14 +23,13 @@ describe('kinds of values', () => {
     assert.equal(limitsLabel(text), '');
     assert.equal(limitsLabel(int), '0 … 255');
   });
+
+  it('counts bytes in the unit people read them in', () => {
+    assert.deepEqual([999, 1000, 8_388_608, 12_345_678_901, 2e16].map(byteSize), ['999 bytes', '1.0 kB', '8.4 MB', '12 GB', '20000 TB']);
+  });
 });
 
 describe('typed input', () => {
-  it('sends integers in plain decimal, hexadecimal input included', () => {
-    assert.deepEqual(prepareInput(int, ' 0x1F '), { text: '31' });
-    assert.deepEqual(prepareInput(int, '017'), { text: '17' });
-    assert.deepEqual(prepareInput({ ...int, min: '-10' }, '-0x0a'), { text: '-10' });
-  });
 
   it('refuses what the value cannot hold', () => {
     for (const [desc, typed] of [[int, '256'], [int, '-1'], [int, '12abc'], [int, ''], [int, '1.5'],
@@ -43,11 +39,11 @@ describe('typed input', () => {
     }
   });
 
-  it('passes texts as typed and numbers within their limits', () => {
-    assert.deepEqual(prepareInput(text, '  spaced  '), { text: '  spaced  ' });
-    assert.deepEqual(prepareInput(float, '-1'), { text: '-1' });
-    assert.deepEqual(prepareInput(float, '.5e0'), { text: '.5e0' });
-    assert.deepEqual(prepareInput(buffer, '0a0B'), { text: '0a0B' });
-    assert.deepEqual(prepareInput(choice, 'Unknown'), { text: 'Unknown' });
+  it('sends integers in plain decimal, hexadecimal input included, and other values as typed', () => {
+    for (const [desc, typed, sent] of [[int, ' 0x1F ', '31'], [int, '017', '17'], [{ ...int, min: '-10' }, '-0x0a', '-10'],
+      [text, '  spaced  ', '  spaced  '], [float, '-1', '-1'], [float, '.5e0', '.5e0'], [buffer, '0a0B', '0a0B'],
+      [choice, 'Unknown', 'Unknown']]) {
+      assert.deepEqual(prepareInput(desc, typed), { text: sent }, `${JSON.stringify(typed)} for ${JSON.stringify(desc)}`);
+    }
   });
 });

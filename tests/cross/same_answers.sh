@@ -2,8 +2,6 @@
 # does: over the same shared memory, written and read by programs of both
 # builds, set.cgi and update.cgi work and all.cgi answers the same bytes, but
 # for the change point's token, which each run of the service draws anew.
-set -euo pipefail
-build=$1
 native=$2
 source "$(dirname "$0")/../e2e/lib/stack.sh"
 [ -x "$native/bin/webservice" ] || fail "no build of the machine's own in $native (scripts/build makes it)"

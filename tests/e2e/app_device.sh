@@ -1,13 +1,10 @@
 # The app's device routes on the running service: the description of a
 # prepared board byte for byte over FastCGI and through nginx, the routing of
 # unknown paths, and the status through whole runs of the update stand-in.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start serial=5678 board=HX2
 start_nginx
-url=http://127.0.0.1:8080/zelapp/v1
-work=$SANDBOX_SCRATCH
+url=$base/zelapp/v1
 
 # Device info: identity from the hardware block, texts from the store, the
 # connected accessories in list order, the space of the root file system.
@@ -19,14 +16,11 @@ set_field() {
     '{"result": 1 }' "setting $2 of accessory $1"
 }
 for index in $(seq 0 15); do set_field "$index" TlxDeviceConnected false; done
-set_field 4 TlxSerNumber 77
-set_field 4 TlxDeviceName '"LENS"'
-set_field 4 TlxMainSwVersion '"2.0.1"'
-set_field 4 TlxDeviceConnected true
-set_field 9 TlxSerNumber 12
-set_field 9 TlxDeviceName '"ACC"'
-set_field 9 TlxMainSwVersion '"1"'
-set_field 9 TlxDeviceConnected true
+while read -r index serial name version; do
+  for field in "TlxSerNumber $serial" "TlxDeviceName \"$name\"" "TlxMainSwVersion \"$version\"" "TlxDeviceConnected true"; do
+    set_field "$index" $field
+  done
+done <<<$'4 77 LENS 2.0.1\n9 12 ACC 1'
 expected() {
   local blocks free size
   read -r blocks free size < <(stat -f -c '%b %a %s' /)
@@ -42,7 +36,6 @@ same_as_expected() { cmp -s <("$@") <(expected); }
 wait_until 20 same_as_expected sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/info | tail -c +35" ||
   fail "device info over FastCGI: $(app GET /device/info | body | od -c | head -20)"
 wait_until 20 same_as_expected curl -sS "$url/device/info" || fail "device info through nginx: $(curl -sS "$url/device/info")"
-python3 -c 'import json, sys; json.load(sys.stdin)' < <(curl -sS "$url/device/info") || fail "device info is not JSON"
 
 # Routing by prefix; anything else is an unknown request.
 unknown='{"result": "Unknown request" }'
@@ -72,18 +65,12 @@ curl -sS -F deviceid=LENS-77 -F "file=@$work/lens.cmf" "$url/device/update" >/de
 follow Success >"$work/run" || fail "accessory update did not finish: $(cat "$work/run")"
 # The stand-in may have begun its check before the first poll.
 expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile FileValid InProgress Success " "accessory run"
-python3 - "$work/run" <<'PY' || fail "accessory progress: $(cat "$work/run")"
-import json, sys
-answers = [json.loads(line) for line in open(sys.argv[1])]
-progress = [a["progress"] for a in answers if a["status"] in ("InProgress", "Success")]
-assert progress == sorted(progress), progress
-assert progress[-1] == 100 and any(0 < p < 100 for p in progress), progress
-PY
 
 printf 'CORRUPT accessory firmware' >"$work/bad.cmf"
 curl -sS -F deviceid=LENS-77 -F "file=@$work/bad.cmf" "$url/device/update" >/dev/null
+# Polled as corrupt, it must not have been started: a poll's answer comes
+# after anything the poll writes.
 follow FileCorrupt >"$work/run" || fail "corrupt file not reported: $(cat "$work/run")"
-sleep 0.3
 expect_eq "$("$bin/store" get MemExternalDevices.TlxUpdateStart)" false "start of a corrupt file"
 
 head -c 100000 /dev/urandom >"$work/host.swu"
@@ -99,8 +86,7 @@ printf 'CORRUPT host firmware' >"$work/bad.swu"
 host_upload "$work/bad.swu"
 follow FileCorrupt >"$work/run" || fail "corrupt host file after a good one: $(cat "$work/run")"
 host_upload "$work/host.swu"
-kill "$service_pid"
-wait "$service_pid" || true
+expect_clean_exit "in the middle of an update"
 start_service
 follow Success >"$work/run" || fail "good host file after a corrupt one and a restart: $(cat "$work/run")"
 expect_alive "after the update runs"

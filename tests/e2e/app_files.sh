@@ -1,13 +1,10 @@
 # Lens tables, focus rings and setups through the running service: listing,
 # GET/PUT/DELETE round trips over FastCGI and through nginx, and every way a
 # file name could reach outside the three folders refused with nothing touched.
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
-set -euo pipefail
 stack_start
 start_nginx
-url=http://127.0.0.1:8080/zelapp/v1
-work=$SANDBOX_SCRATCH
+url=$base/zelapp/v1
 
 put() { curl -sS -X PUT --data-binary "@$2" "$url$1"; }
 

@@ -3,30 +3,25 @@
 # (seen at the real broker) come in the documented order. Broken forms, a
 # missing /update and a vanished broker get failure objects, and the service
 # keeps serving.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx
-url=http://127.0.0.1:8080/zelapp/v1
-work=$SANDBOX_SCRATCH
+url=$base/zelapp/v1
 events=$work/events.txt
-update_events=(VarHostUpdateFileNameChanged VarTlxUpdateStateChanged VarTlxUpdateProgressChanged
-               VarTlxUpdateFileNameChanged VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged)
-start_watch "$events" "${update_events[@]}"
-
+# CalibAllMotor, an event of no variable, marks the end of what came before.
+start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateStateChanged VarTlxUpdateProgressChanged \
+  VarTlxUpdateFileNameChanged VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged CalibAllMotor
 upload() { curl -sS -F "deviceid=$1" -F "file=@$2" "$url/device/update"; }
 store_get() { "$bin/store" get "$1"; }
-# The names of the events relayed since the last call, one a line (called
-# in a subshell, so the count seen so far is kept in a file).
-echo 0 >"$work/seen"
+# The names of the events relayed since the last call, one a line: those
+# before the marker it posts (the broker relays in order).
+marked() { [ "$(grep -c CalibAllMotor "$events")" -gt "$1" ]; }
 new_events() {
-  sleep 0.3
-  local seen total
-  seen=$(cat "$work/seen")
-  total=$(wc -l <"$events")
-  tail -n +$((seen + 1)) "$events" | head -n $((total - seen)) | awk '{print $2}'
-  echo "$total" >"$work/seen"
+  local marks
+  marks=$(grep -c CalibAllMotor "$events" || true)
+  "$bin/broker" --send CalibAllMotor
+  wait_until 200 marked "$marks" || fail "the marker was not relayed"
+  awk -v marks="$marks" '$2 == "CalibAllMotor" {seen++; next} seen == marks {print $2}' "$events"
 }
 
 head -c 3000000 /dev/urandom >"$work/firmware"
@@ -106,7 +101,7 @@ mount -o remount,rw /update
 "$bin/store" set MemExternalDevices.TlxUpdateStart false >/dev/null
 "$bin/store" set MemExternalDevices.TlxUpdateState FileValid >/dev/null
 kill "${stack_pids[0]}"
-sleep 0.3
+wait "${stack_pids[0]}" || true
 expect_eq "$(curl -sS "$url/device/status")" '{"result": "Could not start the update" }' "status without broker"
 expect_eq "$(store_get MemExternalDevices.TlxUpdateStart)" true "start flag without broker"
 expect_eq "$(upload LENS-78 "$work/other")" '{"result": "Could not announce the update file" }' "upload without broker"

@@ -4,12 +4,9 @@
 # previous file, no partial one and no announcement; a client gone mid-upload
 # leaves no file and no memory behind; after a service killed mid-upload and
 # started again, /update is as it was.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx
-work=$SANDBOX_SCRATCH
 events=$work/events.txt
 start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateFileNameChanged VarTlxUpdateStartChanged
 measure_memory=true

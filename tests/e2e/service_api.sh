@@ -1,7 +1,5 @@
 # The variable API of the real service: all.cgi, set.cgi, update.cgi and
 # unknown scripts, over FastCGI, with the broker and the store around it.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 

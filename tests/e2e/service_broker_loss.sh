@@ -3,8 +3,6 @@
 # the tree, set.cgi still stores the value (the setter reports the failed post
 # as its text, which set.cgi drops, so the answer is success), and SIGTERM
 # still ends it with status 0, giving every held request its end record.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 broker_pid=${stack_pids[0]}

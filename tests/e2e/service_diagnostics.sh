@@ -1,8 +1,6 @@
 # The kernel log stream, the screen capture and the 1-Wire endpoints of the
 # real service, with the scripted dmesg, the display stand-in and the 1-Wire
 # command stand-in.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 export ONEWIRE_TOOL_DIR=$SANDBOX_SCRATCH/onewire
 export FAKE_DMESG_OUTPUT=$SANDBOX_SCRATCH/dmesg.fifo

@@ -4,12 +4,9 @@
 # get every change, its answers must stay well-formed (requests refused while
 # the table is full are sent again), and afterwards the service serves as
 # before and holds no more descriptors than at the start.
-set -euo pipefail
-build=$1
 # A thousand connections at once need a thousand descriptors on each side.
 ulimit -n 4096
 source "$(dirname "$0")/lib/stack.sh"
-source "$(dirname "$0")/lib/process.sh"
 stack_start
 fds=$(settled_fd_count "$service_pid")
 client() { "$bin/fcgi-client" "$@"; }

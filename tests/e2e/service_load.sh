@@ -5,10 +5,7 @@
 # broker event) or through set.cgi. No change made while a request was held
 # may be lost for it, no answer may be malformed, and afterwards the service
 # holds as many descriptors as before and no more memory than after a warm-up.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
-source "$(dirname "$0")/lib/process.sh"
 if [ "${LONG:-}" = 1 ]; then seconds=60 held=12; else seconds=10 held=8; fi
 stack_start
 

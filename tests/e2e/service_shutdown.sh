@@ -2,8 +2,6 @@
 # nginx, all.cgi readers, and changes from other processes all the time. The
 # service must exit with status 0 (no crash, no core) and every update
 # request it held must get its end record before the connection closes.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx

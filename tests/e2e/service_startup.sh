@@ -1,8 +1,6 @@
 # Without the broker the service gives up after its 20 attempts, before it
 # opens port 9000. Without a display it serves all but screen.cgi. (SIGTERM ending it with status 0 is checked by the
 # service_* scripts, its log record by eventpoll_test.cpp.)
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 BUILD_DIR=$build "$root/scripts/hw-standins" >/dev/null
 "$bin/store" create >/dev/null

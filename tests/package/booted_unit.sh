@@ -4,7 +4,6 @@
 # Start reaches active only after READY=1, every route answers through the
 # packaged site, requests wait in the socket across restarts, and the
 # watchdog, a kill and a stop do what the unit says.
-set -euo pipefail
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../e2e/lib/common.sh"
 deb=$(echo "$build"/webservice_*.deb)

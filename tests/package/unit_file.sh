@@ -1,7 +1,5 @@
 # The packaged systemd units: they verify against the packaged binary and
 # manual page, and its exposure stays at most 3.0.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/../e2e/lib/common.sh"
 deb=$(echo "$build"/webservice_*.deb)
 [ -f "$deb" ] || fail "no package in $build: scripts/package makes it"

@@ -1,8 +1,6 @@
 # The service, web page and front-server site as the package installs them,
 # unpacked into a scratch root and run in the sandbox; the service runs under
 # a notification socket, as systemd starts it.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/../e2e/lib/stack.sh"
 helpers=$root/tests/package
 deb=$(echo "$build"/webservice_*.deb)

@@ -12,12 +12,20 @@ stack_start() {
   start_service
 }
 
+# The broker logs every client's subscriptions: a client has subscribed once
+# their count has grown by its own.
+start_broker() {
+  "$bin/broker" --log >"$SANDBOX_SCRATCH/broker.log" &
+  stack_pids+=($!)
+  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
+}
+subscriptions() { grep -c ' subscribe ' "$SANDBOX_SCRATCH/broker.log" || true; }
+subscribed() { [ "$(subscriptions)" -ge "$1" ]; }
+
 # Everything the service needs around it.
 stack_prepare() {
   BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1 "$@"
-  "$bin/broker" >/dev/null &
-  stack_pids+=($!)
-  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
+  start_broker
   "$bin/store" create >/dev/null
   "$bin/fbpattern" >/dev/null
 }
@@ -46,21 +54,21 @@ start_page_stack() {
   WEB_ROOT=$root/web start_nginx
 }
 
+# It must have subscribed (to all) before a test's upload announces a file.
 start_updater() {
+  local target=$(($(subscriptions) + 1))
   "$bin/updater" "$@" &
-  local pid=$!
-  stack_pids+=($pid)
-  # It must have subscribed before a test's upload announces a file: wait for
-  # its broker socket, then give it a moment to send the subscription.
-  wait_until 200 sh -c "ls -l /proc/$pid/fd | grep -q socket" || fail "the updater did not connect"
-  sleep 0.2
+  stack_pids+=($!)
+  wait_until 200 subscribed "$target" || fail "the updater did not subscribe"
 }
 
-# Prints every event the broker relays, one name a line, into the given file.
+# Prints the events the broker relays (all, or the given ones), one a line,
+# into the file given first.
 start_watch() {
+  local target=$(($(subscriptions) + ($# > 1 ? $# - 1 : 1)))
   "$bin/broker" --watch "${@:2}" >"$1" &
   stack_pids+=($!)
-  sleep 0.2
+  wait_until 200 subscribed "$target" || fail "the watcher did not subscribe"
 }
 
 # One app request straight over FastCGI: method, path after /zelapp/v1, and
@@ -106,12 +114,4 @@ set_body() {
 expect_tree() {
   api all.cgi | body | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
     fail "all.cgi $1"
-}
-
-# Sends SIGTERM to the service; fails unless it exits with status 0.
-expect_clean_exit() {
-  local status=0
-  kill -TERM "$service_pid"
-  wait "$service_pid" || status=$?
-  expect_eq "$status" 0 "exit status on SIGTERM $1"
 }

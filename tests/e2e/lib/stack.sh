@@ -110,8 +110,11 @@ set_body() {
   rm -f "$file"
 }
 
-# Fails unless all.cgi answers with the whole tree.
+# Fails unless all.cgi answers with every variable of the catalogue, in order.
 expect_tree() {
-  api all.cgi | body | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
-    fail "all.cgi $1"
+  api all.cgi | body | python3 -c '
+import json, sys
+listed = [f"{memory} {name}" for memory, names in json.load(sys.stdin)["variables"].items() for name in names]
+catalogue = [" ".join(line.split()[::2]) for line in open(sys.argv[1])]
+assert listed == catalogue, set(listed) ^ set(catalogue)' "$root/tests/data/catalogue_variables.txt" || fail "all.cgi $1"
 }

@@ -2,8 +2,8 @@
 # real service, with the scripted dmesg, the display stand-in and the 1-Wire
 # command stand-in.
 source "$(dirname "$0")/lib/stack.sh"
-export ONEWIRE_TOOL_DIR=$SANDBOX_SCRATCH/onewire
-export FAKE_DMESG_OUTPUT=$SANDBOX_SCRATCH/dmesg.fifo
+export ONEWIRE_TOOL_DIR=$work/onewire
+export FAKE_DMESG_OUTPUT=$work/dmesg.fifo
 mkfifo "$FAKE_DMESG_OUTPUT"
 stack_start
 # Opened only now, so that the service and its children hold no writing end:
@@ -18,13 +18,13 @@ log=$(api log.cgi | tail -c +28)
 length=${log%%$'\r'*}
 case "$log" in *"$expected"*) ;; *) fail "log text not rendered: $log" ;; esac
 # An up-to-date client is held until the text grows, then gets only the new part.
-api log.cgi --param "QUERY_STRING=offset=$length" >"$SANDBOX_SCRATCH/held" &
+api log.cgi --param "QUERY_STRING=offset=$length" >"$work/held" &
 held=$!
-sleep 0.5
+wait_until 200 requests_read 1 || fail "the log request was not read"
 kill -0 $held 2>/dev/null || fail "log request at the end of the text was not held"
 printf 'next \033[94mblue\033[0m\n' >&7
 wait $held || fail "held log request not answered"
-expect_eq "$(tail -c +28 "$SANDBOX_SCRATCH/held")" "$length"$'\r\n'"next <span style='color: #5555FF'>blue</span>" "held log answer"
+expect_eq "$(tail -c +28 "$work/held")" "$length"$'\r\n'"next <span style='color: #5555FF'>blue</span>" "held log answer"
 for offset in "" abc -1 2147483648 99999999999; do
   api log.cgi --param "QUERY_STRING=offset=$offset" >/dev/null || fail "log.cgi with offset=$offset"
 done
@@ -38,8 +38,8 @@ wait_until 100 sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/api/v1/log.cgi | g
 
 # screen.cgi: an 800x480 RGBA PNG of the shown buffer, arriving whole (its
 # chunks are checked by the unit tests).
-api screen.cgi >"$SANDBOX_SCRATCH/screen"
-python3 - "$SANDBOX_SCRATCH/screen" <<'PY' || fail "screen.cgi did not give the expected PNG"
+api screen.cgi >"$work/screen"
+python3 - "$work/screen" <<'PY' || fail "screen.cgi did not give the expected PNG"
 import struct, sys
 raw = open(sys.argv[1], 'rb').read()
 header = b'Content-type: image/png\r\n\r\n'
@@ -79,14 +79,23 @@ expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered afte
 grep -q "Unit has an invalid value: Metric" /dev/kmsg || fail "invalid unit not logged"
 expect_alive "bad 1-Wire bodies"
 
-# A ring request is held while its command runs (here until the gate opens);
-# everything else is served meanwhile.
+# A ring request is held while its command runs (here until the gate opens),
+# everything else is served meanwhile, and it is answered once the command ends.
 mkfifo "$ONEWIRE_TOOL_DIR/gate"
 exec 8<>"$ONEWIRE_TOOL_DIR/gate"
-api premarkeddata.cgi --body <(printf '{"unit": "metric", "focusCloseValue": "7"}') >/dev/null &
+rm "$ONEWIRE_TOOL_DIR/fail"
+ring() { api premarkeddata.cgi --body <(printf '{"unit": "metric", "focusCloseValue": "7"}') >/dev/null & }
+ring
+ring_request=$!
 wait_until 200 pgrep -P "$service_pid" -f onewire-tool >/dev/null || fail "1-Wire command not started"
 expect_tree "while a 1-Wire command runs"
-tool=$(pgrep -P "$service_pid" -f onewire-tool) || fail "the 1-Wire command did not outlast all.cgi"
+kill -0 "$ring_request" 2>/dev/null || fail "the ring request was answered before its command ended"
+echo >&8
+wait "$ring_request" || fail "the ring request was not answered once its command ended"
+expect_eq "$("$bin/store" get MemPersistent.PreMarkedRingAutoDet)" true "auto detection after the held run"
+ring
+wait_until 200 pgrep -P "$service_pid" -f onewire-tool >/dev/null || fail "second 1-Wire command not started"
+tool=$(pgrep -P "$service_pid" -f onewire-tool)
 dmesg=$(pgrep -P "$service_pid" -f dmesg) || fail "no dmesg child"
 
 # A service killed outright leaves none of them running (gone, or a zombie).

@@ -20,8 +20,8 @@ stack_pids+=($!)
   --readers 2 >"$SANDBOX_SCRATCH/load.out" &
 load=$!
 
-sleep ${SHUTDOWN_AFTER:-2}
-expect_alive "under load"
+# Ended once the 16 update clients are held.
+wait_until 400 requests_read 16 || fail "the update clients are not held"
 expect_clean_exit "under load"
 wait $load || fail "load at shutdown: $(cat "$SANDBOX_SCRATCH/load.out")"
 echo "service_shutdown: $(cat "$SANDBOX_SCRATCH/load.out")"

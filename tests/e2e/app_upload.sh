@@ -8,19 +8,14 @@ stack_start
 start_nginx
 url=$base/zelapp/v1
 events=$work/events.txt
-# CalibAllMotor, an event of no variable, marks the end of what came before.
 start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateStateChanged VarTlxUpdateProgressChanged \
   VarTlxUpdateFileNameChanged VarTlxUpdateDeviceSerialChanged VarTlxUpdateDeviceNameChanged CalibAllMotor
 upload() { curl -sS -F "deviceid=$1" -F "file=@$2" "$url/device/update"; }
 store_get() { "$bin/store" get "$1"; }
-# The names of the events relayed since the last call, one a line: those
-# before the marker it posts (the broker relays in order).
-marked() { [ "$(grep -c CalibAllMotor "$events")" -gt "$1" ]; }
+# The names of the events relayed since the last call, one a line.
 new_events() {
   local marks
-  marks=$(grep -c CalibAllMotor "$events" || true)
-  "$bin/broker" --send CalibAllMotor
-  wait_until 200 marked "$marks" || fail "the marker was not relayed"
+  marks=$(mark_events)
   awk -v marks="$marks" '$2 == "CalibAllMotor" {seen++; next} seen == marks {print $2}' "$events"
 }
 

@@ -8,24 +8,12 @@ source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx
 events=$work/events.txt
-start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateFileNameChanged VarTlxUpdateStartChanged
-measure_memory=true
-memory_unmeasured "$bin/webservice" && measure_memory=false
+start_watch "$events" VarHostUpdateFileNameChanged VarTlxUpdateFileNameChanged CalibAllMotor
 peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
 leftovers() { find /update -name 'file-from-app.*' | wc -l; }
 # An upload is written to an unnamed file in /update until it is complete.
 writing() { ls -l "/proc/$service_pid/fd" | grep -q ' /update/'; }
 not_writing() { ! writing; }
-# Every event posted before it is in once a marker set afterwards is.
-markers=0
-marked() { [ "$(grep -c VarTlxUpdateStartChanged "$events")" = "$markers" ]; }
-mark() {
-  local value=true
-  [ $((markers % 2)) = 1 ] && value=false
-  "$bin/store" set MemExternalDevices.TlxUpdateStart $value >/dev/null
-  markers=$((markers + 1))
-  wait_until 100 marked || fail "marker $markers not seen"
-}
 
 # The form around a file, for the direct upload.
 form() {
@@ -34,23 +22,19 @@ form() {
   cat "$2"
   printf -- '\r\n--xyz--\r\n'
 }
-direct_upload() {
-  app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$1" --timeout 60 | body
-}
 
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/image"
 form B1-1234 "$work/image" >"$work/form"
 peak_before=$(peak_kb)
-expect_eq "$(direct_upload "$work/form")" '{"taskid": "B1-1234" }' "64 MB straight over FastCGI"
+expect_eq "$(app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/form" --timeout 60 | body)" \
+  '{"taskid": "B1-1234" }' "64 MB straight over FastCGI"
 cmp -s "$work/image" /update/host.swu || fail "host.swu differs from the direct upload"
 rm "$work/form"
 expect_eq "$(curl -sS -F deviceid=LENS-7 -F "file=@$work/image" http://127.0.0.1:8080/zelapp/v1/device/update)" \
   '{"taskid": "LENS-7" }' "64 MB through nginx"
 cmp -s "$work/image" /update/client.cmf || fail "client.cmf differs from the upload through nginx"
-if $measure_memory; then
-  growth=$(($(peak_kb) - peak_before))
-  [ "$growth" -lt 16384 ] || fail "the service's peak memory grew by $growth kB for the uploads"
-fi
+growth=$(($(peak_kb) - peak_before))
+memory_unmeasured "$bin/webservice" || [ "$growth" -lt 16384 ] || fail "the service's peak memory grew by $growth kB for the uploads"
 expect_eq "$(leftovers)" 0 "upload files left after complete uploads"
 
 # A full file system: the previous host file stays, nothing else is left and
@@ -59,14 +43,14 @@ rm /update/client.cmf
 head -c 1000000 /dev/urandom >/update/host.swu
 cp /update/host.swu "$work/host.before"
 mount -o remount,size=8m /update
-mark
+mark_events >/dev/null
 announced=$(wc -l <"$events")
 head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/big"
 expect_eq "$(curl -sS -F deviceid=B1-1234 -F "file=@$work/big" http://127.0.0.1:8080/zelapp/v1/device/update)" \
   '{"result": "Not enough space for the update file" }' "upload into a full /update"
 cmp -s "$work/host.before" /update/host.swu || fail "a failed upload changed host.swu"
 expect_eq "$(leftovers)" 0 "upload files left after a failed upload"
-mark
+mark_events >/dev/null
 expect_eq "$(wc -l <"$events")" $((announced + 1)) "events after a failed upload"
 mount -o remount,size=256m /update
 
@@ -88,10 +72,8 @@ kill "$client"
 wait "$client" || true
 wait_until 200 not_writing || fail "an abandoned upload kept its file"
 expect_eq "$(leftovers)" 0 "files left by an abandoned upload"
-if $measure_memory; then
-  growth=$(($(rss_kb "$service_pid") - rss_before))
-  [ "$growth" -lt 4096 ] || fail "an abandoned upload kept $growth kB"
-fi
+growth=$(($(rss_kb "$service_pid") - rss_before))
+memory_unmeasured "$bin/webservice" || [ "$growth" -lt 4096 ] || fail "an abandoned upload kept $growth kB"
 expect_alive "after the uploads"
 
 # Killed in the middle of an upload: nothing is left once it runs again, nor

@@ -27,8 +27,9 @@ trap stop_container EXIT
 container_started() { leader=$(pgrep -P "$nspawn"); }
 wait_until 200 container_started || fail "the container's init did not start: $(tail -3 "$SANDBOX_SCRATCH/boot.log")"
 in_machine() { nsenter -t "$leader" -a "$@"; }
-booted() { [[ $(timeout 60 nsenter -t "$leader" -a systemctl is-system-running --wait) =~ ^(running|degraded)$ ]]; }
-wait_until 200 booted || fail "the container did not boot: $(in_machine systemctl --failed --no-pager)"
+# At most three minutes in all.
+booted() { [[ $(timeout 5 nsenter -t "$leader" -a systemctl is-system-running --wait) =~ ^(running|degraded)$ ]]; }
+wait_until 36 booted || fail "the container did not boot: $(in_machine systemctl --failed --no-pager)"
 
 # The stand-ins: the hardware, display and kernel-log files in the
 # container's own /dev (a tmpfs, as in the sandbox: a container has no
@@ -70,9 +71,6 @@ unit_is activating || fail "not activating while held at the gate"
 kill "$gate"
 wait_until 200 unit_is active || fail "not active once past the gate"
 
-# The loop pings at half the unit's watchdog period.
-in_machine sh -c "grep -qs 'it_interval: (5, 0)' /proc/$(main_pid)/fdinfo/*" || fail "no watchdog timer of 5 s"
-
 # Every route through the packaged site: method, path, body, a text the
 # answer holds ("-": none), answered with status 200.
 while read -r method path body expected; do
@@ -88,12 +86,9 @@ GET /api/v1/update.cgi?since=x - "variables"
 POST /api/v1/set.cgi {"MemMotors":{"FocusGearTeethSet":12}} "result": 1
 GET /api/v1/screen.cgi - PNG
 GET /api/v1/log.cgi - Booting
-POST /api/v1/modemdata.cgi {"devType":"A"} -
 POST /api/v1/premarkeddata.cgi {"unit":"metric","focusCloseValue":"0.3"} -
 GET /zelapp/v1/device/info - "_id": "B1-1234"
-GET /zelapp/v1/device/status - "status"
 PUT /zelapp/v1/lenstables/file/a.tab lens Success
-GET /zelapp/v1/lenstables/list - "a.tab"
 GET /zelapp/v1/lenstables/file/a.tab - lens
 DELETE /zelapp/v1/lenstables/file/a.tab - Success
 EOF

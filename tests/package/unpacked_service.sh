@@ -32,6 +32,7 @@ wait_until 200 kernel_log_has "Waiting for server" || fail "the service does not
 tell_manager MARK
 wait_until 100 grep -q MARK "$messages" || fail "the mark did not arrive"
 grep -q READY "$messages" && fail "ready before its port opened: $(cat "$messages")"
+port_open 9000 && fail "port 9000 open while held at the broker's gate"
 kill "$gate_pid"
 wait_until 200 grep -q READY "$messages" || fail "no READY=1"
 grep -q 'READY=1 port-open' "$messages" || fail "READY=1 came before port 9000 accepted: $(cat "$messages")"

@@ -1,10 +1,11 @@
 # The real service under a bounded load for 10 s (LONG=1: 60 s and 24 instead
 # of 16 held clients): held update requests that re-poll at once, straight
-# and through nginx, all.cgi
-# readers, and one change at a time from another process (store set, a
-# broker event) or through set.cgi. No change made while a request was held
-# may be lost for it, no answer may be malformed, and afterwards the service
-# holds as many descriptors as before and no more memory than after a warm-up.
+# and through nginx, all.cgi readers, and one change at a time from another
+# process (store set, a broker event) or through set.cgi. No change made while
+# a request was held may be lost for it, no answer may be malformed, and
+# afterwards the service holds as many descriptors as before and no more
+# memory than after a warm-up. SIGTERM in the middle of such a load ends it
+# with status 0, every held request given its end record.
 source "$(dirname "$0")/lib/stack.sh"
 if [ "${LONG:-}" = 1 ]; then seconds=60 held=12; else seconds=10 held=8; fi
 stack_start
@@ -58,4 +59,8 @@ memory_unmeasured "$bin/webservice" || [ $((peak - rss)) -lt 102400 ] || fail "p
 expect_alive "after the bodies"
 expect_tree "after the bodies"
 
-expect_clean_exit "at the end"
+load --until-shutdown --seconds 60 --updaters 8 --web-updaters 8 --web-port 8080 >"$work/load.out" &
+shutdown_load=$!
+wait_until 400 requests_read 16 || fail "the update clients are not held"
+expect_clean_exit "under load"
+wait $shutdown_load || fail "load at shutdown: $(cat "$work/load.out")"

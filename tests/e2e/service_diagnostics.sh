@@ -1,11 +1,27 @@
-# The kernel log stream, the screen capture and the 1-Wire endpoints of the
-# real service, with the scripted dmesg, the display stand-in and the 1-Wire
-# command stand-in.
+# Start-up without the broker and without a display; the kernel log stream,
+# the screen capture and the 1-Wire endpoints of the real service, with the
+# scripted dmesg, the display stand-in and the 1-Wire command stand-in.
 source "$(dirname "$0")/lib/stack.sh"
+BUILD_DIR=$build "$root/scripts/hw-standins" >/dev/null
+"$bin/store" create >/dev/null
+# Without the broker it gives up after its 20 attempts (that it opens no
+# port before the broker lets it in: unpacked_service.sh).
+status=0
+timeout 20 "$bin/webservice" 2>/dev/null || status=$?
+[ $status -ne 0 ] && [ $status -ne 124 ] || fail "service without broker: status $status"
+grep -q 'sem_open: No such file or directory' /dev/kmsg || fail "sem_open error not logged"
+grep -q 'Connected after' /dev/kmsg && fail "connected without a broker"
+
 export ONEWIRE_TOOL_DIR=$work/onewire
 export FAKE_DMESG_OUTPUT=$work/dmesg.fifo
 mkfifo "$FAKE_DMESG_OUTPUT"
-stack_start
+start_broker
+start_service
+# Without a display it serves all else; screen.cgi answers its failure
+# until the display is there.
+expect_tree "without a display"
+[[ $(api screen.cgi) == *'"result": 0, "error": '*'frambuffer open: No such file'* ]] || fail "screen.cgi without a display"
+"$bin/fbpattern" >/dev/null
 # Opened only now, so that the service and its children hold no writing end:
 # what a killed service leaves of the stand-in's own children then ends with us.
 exec 7<>"$FAKE_DMESG_OUTPUT"
@@ -25,10 +41,6 @@ kill -0 $held 2>/dev/null || fail "log request at the end of the text was not he
 printf 'next \033[94mblue\033[0m\n' >&7
 wait $held || fail "held log request not answered"
 expect_eq "$(tail -c +28 "$work/held")" "$length"$'\r\n'"next <span style='color: #5555FF'>blue</span>" "held log answer"
-for offset in "" abc -1 2147483648 99999999999; do
-  api log.cgi --param "QUERY_STRING=offset=$offset" >/dev/null || fail "log.cgi with offset=$offset"
-done
-expect_alive "odd log offsets"
 # A dmesg that ends is started again, and the log goes on.
 dmesg=$(pgrep -P "$service_pid" -f dmesg) || fail "no dmesg child"
 kill -KILL "$dmesg"
@@ -36,17 +48,14 @@ wait_until 200 sh -c "pgrep -P $service_pid -f dmesg | grep -vqx $dmesg" || fail
 printf 'after the restart\n' >&7
 wait_until 100 sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/api/v1/log.cgi | grep -q 'after the restart'" || fail "log stopped with dmesg"
 
-# screen.cgi: an 800x480 RGBA PNG of the shown buffer, arriving whole (its
-# chunks are checked by the unit tests).
-api screen.cgi >"$work/screen"
-python3 - "$work/screen" <<'PY' || fail "screen.cgi did not give the expected PNG"
+# screen.cgi, once the display is there: an 800x480 RGBA PNG of the shown
+# buffer, arriving whole (its chunks are checked by the unit tests).
+api screen.cgi | python3 -c '
 import struct, sys
-raw = open(sys.argv[1], 'rb').read()
-header = b'Content-type: image/png\r\n\r\n'
-assert raw.startswith(header + b'\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR'), raw[:40]
-assert struct.unpack('>IIBB', raw[len(header) + 16:len(header) + 26]) == (800, 480, 8, 6)
-assert raw.endswith(b'\0\0\0\0IEND\xaeB`\x82'), raw[-12:]
-PY
+raw = sys.stdin.buffer.read()
+header = b"Content-type: image/png\r\n\r\n\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR"
+assert raw.startswith(header) and raw.endswith(b"\0\0\0\0IEND\xaeB`\x82"), raw[:40]
+assert struct.unpack(">IIBB", raw[len(header):len(header) + 10]) == (800, 480, 8, 6)' || fail "screen.cgi did not give the expected PNG"
 
 # 1-Wire: the modem type and label; the ring data reaches the command verbatim.
 label() { "$bin/store" get "MemServiceMode.$1"; }

@@ -1,15 +1,29 @@
 # The service, web page and front-server site as the package installs them,
 # unpacked into a scratch root and run in the sandbox; the service runs under
-# a notification socket, as systemd starts it.
+# a notification socket, as systemd starts it. The packaged systemd units
+# verify against the packaged binary and manual page, at an exposure of at
+# most 3.0.
 source "$(dirname "$0")/../e2e/lib/stack.sh"
 helpers=$root/tests/package
 deb=$(echo "$build"/webservice_*.deb)
 [ -f "$deb" ] || fail "no package in $build: scripts/package makes it"
-unpacked=$SANDBOX_SCRATCH/unpacked
+unpacked=$work/unpacked
 dpkg-deb -x "$deb" "$unpacked"
 
+# The unit names /usr/sbin/webservice: the packaged one laid over this
+# namespace's /usr/sbin.
+unit=$unpacked/lib/systemd/system/webservice.service
+mkdir -p "$work"/sbin/{upper,work}
+mount -t overlay overlay -o "lowerdir=/usr/sbin,upperdir=$work/sbin/upper,workdir=$work/sbin/work" /usr/sbin
+cp "$unpacked/usr/sbin/webservice" /usr/sbin/
+MANPATH=$unpacked/usr/share/man systemd-analyze verify "$unit" "${unit%.service}.socket" >"$work/verify" 2>&1 ||
+  fail "systemd-analyze verify: $(cat "$work/verify")"
+[ -s "$work/verify" ] && fail "systemd-analyze verify warns: $(cat "$work/verify")"
+systemd-analyze security --offline=true --threshold=30 "$unit" >"$work/security" ||
+  fail "exposure over 3.0: $(tail -1 "$work/security")"
+
 manager=@webservice-manager
-messages=$SANDBOX_SCRATCH/messages
+messages=$work/messages
 python3 "$helpers/notify-listener.py" "$manager" "$messages" &
 listener_pid=$!
 stack_pids+=($listener_pid)
@@ -22,10 +36,10 @@ kernel_log_has() { tail -c "+$((log_start + 1))" /dev/kmsg | grep -qF "$1"; }
 # say it is ready. Datagrams arrive in order, so once the listener has seen
 # a mark sent now it has seen everything the service sent before.
 stack_prepare
-python3 "$helpers/hold-gate.py" >"$SANDBOX_SCRATCH/gate" &
+python3 "$helpers/hold-gate.py" >"$work/gate" &
 gate_pid=$!
 stack_pids+=($gate_pid)
-wait_until 100 grep -q held "$SANDBOX_SCRATCH/gate" || fail "the broker's gate was not taken"
+wait_until 100 grep -q held "$work/gate" || fail "the broker's gate was not taken"
 log_start=$(stat -c %s /dev/kmsg)
 NOTIFY_SOCKET=$manager WATCHDOG_USEC=400000 SERVICE_BINARY=$unpacked/usr/sbin/webservice launch_service
 wait_until 200 kernel_log_has "Waiting for server" || fail "the service does not wait at the gate"

@@ -54,22 +54,19 @@ start_page_stack() {
   WEB_ROOT=$root/web start_nginx
 }
 
-# It must have subscribed (to all) before a test's upload announces a file.
-start_updater() {
-  local target=$(($(subscriptions) + 1))
-  "$bin/updater" "$@" &
+# Starts a broker client and waits until it has sent the given number of
+# subscriptions.
+start_subscriber() {
+  local target=$(($(subscriptions) + $1))
+  "${@:2}" &
   stack_pids+=($!)
-  wait_until 200 subscribed "$target" || fail "the updater did not subscribe"
+  wait_until 200 subscribed "$target" || fail "$2 did not subscribe"
 }
-
+# It must have subscribed (to all) before a test's upload announces a file.
+start_updater() { start_subscriber 1 "$bin/updater" "$@"; }
 # Prints the events the broker relays (all, or the given ones), one a line,
 # into the file given first.
-start_watch() {
-  local target=$(($(subscriptions) + ($# > 1 ? $# - 1 : 1)))
-  "$bin/broker" --watch "${@:2}" >"$1" &
-  stack_pids+=($!)
-  wait_until 200 subscribed "$target" || fail "the watcher did not subscribe"
-}
+start_watch() { start_subscriber $(($# > 1 ? $# - 1 : 1)) "$bin/broker" --watch "${@:2}" >"$1"; }
 
 # Posts CalibAllMotor, an event of no variable, and waits until the watcher
 # writing $events has it: the broker relays in order, so every event posted
@@ -85,11 +82,7 @@ marked_more() { [ "$(grep -c CalibAllMotor "$events")" -gt "$1" ]; }
 
 # One app request straight over FastCGI: method, path after /zelapp/v1, and
 # further fcgi-client options. Prints the answer as the service sent it.
-app() {
-  local method=$1 path=$2
-  shift 2
-  "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$path" --param "REQUEST_METHOD=$method" "$@"
-}
+app() { "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$2" --param "REQUEST_METHOD=$1" "${@:3}"; }
 
 # The body of an answer read on standard input: it must start with the
 # app's JSON header, which is dropped, after the change point's header of
@@ -107,20 +100,10 @@ body() {
 
 # One web API request straight over FastCGI: the script after /api/v1/ and
 # further fcgi-client options. Prints the answer as the service sent it.
-api() {
-  local script=$1
-  shift
-  "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$script" --param REQUEST_METHOD=GET "$@"
-}
+api() { "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$1" --param REQUEST_METHOD=GET "${@:2}"; }
 
 # Posts a set.cgi body; prints the answer's body.
-set_body() {
-  local file
-  file=$(mktemp -p "$SANDBOX_SCRATCH")
-  printf '%s' "$1" >"$file"
-  api set.cgi --body "$file" | body
-  rm -f "$file"
-}
+set_body() { api set.cgi --body <(printf '%s' "$1") | body; }
 
 # Fails unless all.cgi answers with every variable of the catalogue, in order.
 expect_tree() {

@@ -82,8 +82,8 @@ mount -o remount,rw /update
 # file is in place, the app is told, and the service stays.
 "$bin/store" set MemExternalDevices.TlxUpdateStart false >/dev/null
 "$bin/store" set MemExternalDevices.TlxUpdateState FileValid >/dev/null
-kill "${stack_pids[0]}"
-wait "${stack_pids[0]}" || true
+kill "$broker_pid"
+wait "$broker_pid" || true
 expect_eq "$(curl -sS "$url/device/status")" '{"result": "Could not start the update" }' "status without broker"
 expect_eq "$(store_get MemExternalDevices.TlxUpdateStart)" true "start flag without broker"
 expect_eq "$(upload LENS-78 "$work/other")" '{"result": "Could not announce the update file" }' "upload without broker"

@@ -5,7 +5,6 @@
 # still ends it with status 0, giving every held request its end record.
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
-broker_pid=${stack_pids[0]}
 
 for id in 31 32 33; do
   api update.cgi --request-id $id --timeout 60 >"$SANDBOX_SCRATCH/held-$id" &

@@ -1,9 +1,10 @@
 # The package under a real systemd: the machine's own root, overlaid on this
 # sandbox's tmpfs, booted in a container (systemd-nspawn) with the package
 # installed by dpkg and the broker, store and updater as units of their own.
-# Start reaches active only after READY=1, every route answers through the
-# packaged site, requests wait in the socket across restarts, and the
-# watchdog, a kill and a stop do what the unit says.
+# Start reaches active only after READY=1, requests through the installed
+# site wait in the socket across restarts, and the watchdog, a kill and a
+# stop do what the unit says. (Each route through the packaged site:
+# unpacked_service.sh.)
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../e2e/lib/common.sh"
 deb=$(echo "$build"/webservice_*.deb)
@@ -59,42 +60,20 @@ log_count() { in_machine grep -c "$1" /dev/kmsg || true; }
 log_grew() { [ "$(log_count "$1")" -gt "$2" ]; }
 wait_until 300 unit_is active || fail "the service is not active after installation: $(in_machine systemctl status webservice.service)"
 
-# Held at the broker's gate it has said nothing yet: still activating.
+# Held at the broker's gate it has said nothing yet: still activating. (The
+# broker, which reopens a gate left closed a second or two, stopped meanwhile.)
 in_machine systemctl stop webservice.service
 in_machine python3 "$root/tests/package/hold-gate.py" >"$SANDBOX_SCRATCH/gate" &
 gate=$!
 wait_until 100 grep -q held "$SANDBOX_SCRATCH/gate" || fail "the broker's gate was not taken"
+in_machine systemctl kill -s STOP broker.service
 waits=$(log_count "Waiting for server")
 in_machine systemctl start --no-block webservice.service
 wait_until 200 log_grew "Waiting for server" "$waits" || fail "the service does not wait at the gate"
 unit_is activating || fail "not activating while held at the gate"
 kill "$gate"
+in_machine systemctl kill -s CONT broker.service
 wait_until 200 unit_is active || fail "not active once past the gate"
-
-# Every route through the packaged site: method, path, body, a text the
-# answer holds ("-": none), answered with status 200.
-while read -r method path body expected; do
-  [ "$body" = - ] && body=""
-  [ "$expected" = - ] && expected=""
-  answer=$(in_machine curl -sS -m 5 -w '\n%{http_code}' -X "$method" ${body:+--data-binary "$body"} "http://127.0.0.1$path" |
-    tr -d '\0') || fail "$method $path failed"
-  [[ $answer == *"$expected"*$'\n200' ]] || fail "$method $path: [$expected] and 200 not in [${answer:0:200}]"
-done <<'EOF'
-GET / - <html
-GET /api/v1/all.cgi - "variables"
-GET /api/v1/update.cgi?since=x - "variables"
-POST /api/v1/set.cgi {"MemMotors":{"FocusGearTeethSet":12}} "result": 1
-GET /api/v1/screen.cgi - PNG
-GET /api/v1/log.cgi - Booting
-POST /api/v1/premarkeddata.cgi {"unit":"metric","focusCloseValue":"0.3"} -
-GET /zelapp/v1/device/info - "_id": "B1-1234"
-PUT /zelapp/v1/lenstables/file/a.tab lens Success
-GET /zelapp/v1/lenstables/file/a.tab - lens
-DELETE /zelapp/v1/lenstables/file/a.tab - Success
-EOF
-upload=$(in_machine curl -sS -m 10 -F deviceid=LENS-7 -F "file=@$root/VERSION" http://127.0.0.1/zelapp/v1/device/update)
-expect_eq "$upload" '{"taskid": "LENS-7" }' "update upload"
-in_machine cmp -s "$root/VERSION" /update/client.cmf || fail "the uploaded file is not in /update"
 
 # Requests through the front server while the service restarts three times.
 in_machine bash -c 'for _ in $(seq 20000); do [ -e /run/load-done ] && break

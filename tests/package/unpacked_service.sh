@@ -34,12 +34,14 @@ kernel_log_has() { tail -c "+$((log_start + 1))" /dev/kmsg | grep -qF "$1"; }
 
 # Held at the broker's gate, the service has no port open yet: it must not
 # say it is ready. Datagrams arrive in order, so once the listener has seen
-# a mark sent now it has seen everything the service sent before.
+# a mark sent now it has seen everything the service sent before. The broker
+# reopens a gate left closed for a second or two: stopped meanwhile.
 stack_prepare
 python3 "$helpers/hold-gate.py" >"$work/gate" &
 gate_pid=$!
 stack_pids+=($gate_pid)
 wait_until 100 grep -q held "$work/gate" || fail "the broker's gate was not taken"
+kill -STOP "$broker_pid"
 log_start=$(stat -c %s /dev/kmsg)
 NOTIFY_SOCKET=$manager WATCHDOG_USEC=400000 SERVICE_BINARY=$unpacked/usr/sbin/webservice launch_service
 wait_until 200 kernel_log_has "Waiting for server" || fail "the service does not wait at the gate"
@@ -48,6 +50,7 @@ wait_until 100 grep -q MARK "$messages" || fail "the mark did not arrive"
 grep -q READY "$messages" && fail "ready before its port opened: $(cat "$messages")"
 port_open 9000 && fail "port 9000 open while held at the broker's gate"
 kill "$gate_pid"
+kill -CONT "$broker_pid"
 wait_until 200 grep -q READY "$messages" || fail "no READY=1"
 grep -q 'READY=1 port-open' "$messages" || fail "READY=1 came before port 9000 accepted: $(cat "$messages")"
 
@@ -58,15 +61,34 @@ wait_until 600 pings_at_least 3 || fail "fewer than 3 watchdog pings"
 
 # The unpacked page and site in front of it.
 NGINX_SITE=$unpacked/etc/nginx/sites-available/webservice WEB_ROOT=$unpacked/usr/share/webservice/www start_nginx
-url=http://127.0.0.1:8080
 page=$unpacked/usr/share/webservice/www
-curl -sSf "$url/" | cmp -s - "$page/index.html" || fail "/ is not the page"
+curl -sSf "$base/" | cmp -s - "$page/index.html" || fail "/ is not the page"
 (cd "$page" && find . -type f) | while read -r file; do
-  curl -sSf "$url/${file#./}" | cmp -s - "$page/$file" || fail "$file is not served as packaged"
+  curl -sSf "$base/${file#./}" | cmp -s - "$page/$file" || fail "$file is not served as packaged"
 done
-curl -sSf "$url/api/v1/all.cgi" | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
-  fail "all.cgi through the packaged site"
-curl -sSf "$url/zelapp/v1/device/info" | grep -q '"_id": "B1-1234"' || fail "device info through the packaged site"
+# Every route through it: method, path, body, a text the answer holds ("-":
+# none), answered with status 200.
+while read -r method path body expected; do
+  [ "$body" = - ] && body=""
+  [ "$expected" = - ] && expected=""
+  answer=$(curl -sS -m 5 -w '\n%{http_code}' -X "$method" ${body:+--data-binary "$body"} "$base$path" | tr -d '\0') ||
+    fail "$method $path failed"
+  [[ $answer == *"$expected"*$'\n200' ]] || fail "$method $path: [$expected] and 200 not in [${answer:0:200}]"
+done <<'EOF'
+GET /api/v1/all.cgi - "variables"
+GET /api/v1/update.cgi?since=x - "variables"
+POST /api/v1/set.cgi {"MemMotors":{"FocusGearTeethSet":12}} "result": 1
+GET /api/v1/screen.cgi - PNG
+GET /api/v1/log.cgi - Booting
+POST /api/v1/premarkeddata.cgi {"unit":"metric","focusCloseValue":"0.3"} -
+GET /zelapp/v1/device/info - "_id": "B1-1234"
+PUT /zelapp/v1/lenstables/file/a.tab lens Success
+GET /zelapp/v1/lenstables/file/a.tab - lens
+DELETE /zelapp/v1/lenstables/file/a.tab - Success
+EOF
+expect_eq "$(curl -sS -m 10 -F deviceid=LENS-7 -F "file=@$root/VERSION" "$base/zelapp/v1/device/update")" \
+  '{"taskid": "LENS-7" }' "update upload"
+cmp -s "$root/VERSION" /update/client.cmf || fail "the uploaded file is not in /update"
 
 # The manager gone: its loss is logged, and the service goes on.
 kill "$listener_pid"

@@ -16,7 +16,8 @@ stack_start() {
 # their count has grown by its own.
 start_broker() {
   "$bin/broker" --log >"$SANDBOX_SCRATCH/broker.log" &
-  stack_pids+=($!)
+  broker_pid=$!
+  stack_pids+=($broker_pid)
   wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
 }
 subscriptions() { grep -c ' subscribe ' "$SANDBOX_SCRATCH/broker.log" || true; }

@@ -46,11 +46,12 @@ expect_eq "$(curl -sS "$url/device/statusXYZ" | head -c 11)" '{"status": ' "stat
 expect_eq "$(curl -sS "$url/nothing")" "$unknown" "unknown path through nginx"
 
 # The status through an update stand-in's whole run, polled like the app.
-start_updater --step 200
-# Polls until the status is `final` or ten seconds pass; prints each new status.
+# Each state lasts half a second, so that a poll on a loaded machine sees it.
+start_updater --step 500
+# Polls until the status is `final` or 20 s pass; prints each new status.
 follow() {
   local final=$1 last="" now
-  for _ in $(seq 400); do
+  for _ in $(seq 800); do
     now=$(curl -sS "$url/device/status")
     [ "$now" != "$last" ] && echo "$now" && last=$now
     [[ $now == *"\"$final\""* ]] && return 0

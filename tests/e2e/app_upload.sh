@@ -1,8 +1,10 @@
-# Update uploads through nginx with curl -F: the file lands where the host's or
-# an accessory's update process expects it, and the variables and their events
-# (seen at the real broker) come in the documented order. Broken forms, a
-# missing /update and a vanished broker get failure objects, and the service
-# keeps serving.
+# Update uploads through nginx with curl -F and straight over FastCGI: the
+# file lands where the host's or an accessory's update process expects it,
+# written as it arrives (a 64 MB image while the service's peak memory hardly
+# grows), and the variables and their events (seen at the real broker) come
+# in the documented order. Broken forms, a read-only or full /update, a
+# client gone mid-upload, a service killed mid-upload and a vanished broker
+# get failure objects or leave nothing behind, and the service keeps serving.
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx
@@ -60,11 +62,10 @@ expect_eq "$(upload LENS "$work/other")" "$device_serial" "deviceid without a da
 expect_eq "$(curl -sS -F deviceid=LENS-77 "$url/device/update")" "$mandatory" "no file part"
 expect_eq "$(curl -sS -F "file=@$work/other" "$url/device/update")" "$mandatory" "no deviceid part"
 expect_eq "$(curl -sS --data-binary "@$work/other" "$url/device/update")" '{"result": "Invalid content type" }' "not a form"
-head -c 61440 /dev/zero | tr '\0' x >"$work/60k"
 fields=()
-for index in $(seq 100); do fields+=(-F "field$index=<$work/60k"); done
+for index in $(seq 20); do fields+=(-F "field$index=x"); done
 expect_eq "$(curl -sS "${fields[@]}" -F deviceid=LENS-77 -F "file=@$work/other" "$url/device/update")" \
-  '{"result": "The form has too many or too long fields." }' "a form of 100 fields"
+  '{"result": "The form has too many or too long fields." }' "a form of 20 fields"
 cmp -s "$work/client.before" /update/client.cmf || fail "a refused upload replaced client.cmf"
 expect_eq "$(new_events)" "" "events of refused uploads"
 
@@ -77,6 +78,90 @@ expect_eq "$code" 413 "nginx status for an oversize body"
 mount -o remount,ro /update
 expect_eq "$(upload LENS-77 "$work/other")" '{"result": "Could not store the update file" }' "read-only /update"
 mount -o remount,rw /update
+
+peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
+leftovers() { find /update -name 'file-from-app.*' | wc -l; }
+# An upload is written to an unnamed file in /update until it is complete.
+writing() { ls -l "/proc/$service_pid/fd" | grep -q ' /update/'; }
+not_writing() { ! writing; }
+
+# The form around a file, for uploads straight over FastCGI.
+form() {
+  printf -- '--xyz\r\nContent-Disposition: form-data; name="deviceid"\r\n\r\n%s\r\n' "$1"
+  printf -- '--xyz\r\nContent-Disposition: form-data; name="file"; filename="image"\r\n\r\n'
+  cat "$2"
+  printf -- '\r\n--xyz--\r\n'
+}
+
+head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/image"
+form B1-1234 "$work/image" >"$work/form"
+peak_before=$(peak_kb)
+expect_eq "$(app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/form" --timeout 60 | body)" \
+  '{"taskid": "B1-1234" }' "64 MB straight over FastCGI"
+cmp -s "$work/image" /update/host.swu || fail "host.swu differs from the direct upload"
+rm "$work/form"
+expect_eq "$(curl -sS -F deviceid=LENS-7 -F "file=@$work/image" $url/device/update)" \
+  '{"taskid": "LENS-7" }' "64 MB through nginx"
+cmp -s "$work/image" /update/client.cmf || fail "client.cmf differs from the upload through nginx"
+growth=$(($(peak_kb) - peak_before))
+memory_unmeasured "$bin/webservice" || [ "$growth" -lt 16384 ] || fail "the service's peak memory grew by $growth kB for the uploads"
+expect_eq "$(leftovers)" 0 "upload files left after complete uploads"
+
+# A full file system: the previous host file stays, nothing else is left and
+# nothing is announced.
+rm /update/client.cmf
+head -c 1000000 /dev/urandom >/update/host.swu
+cp /update/host.swu "$work/host.before"
+mount -o remount,size=8m /update
+mark_events >/dev/null
+announced=$(wc -l <"$events")
+head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/big"
+expect_eq "$(curl -sS -F deviceid=B1-1234 -F "file=@$work/big" $url/device/update)" \
+  '{"result": "Not enough space for the update file" }' "upload into a full /update"
+cmp -s "$work/host.before" /update/host.swu || fail "a failed upload changed host.swu"
+expect_eq "$(leftovers)" 0 "upload files left after a failed upload"
+mark_events >/dev/null
+expect_eq "$(wc -l <"$events")" $((announced + 1)) "events after a failed upload"
+mount -o remount,size=256m /update
+
+# A client gone mid-upload: its body comes through a pipe that is never
+# finished, and the client is ended once the service is writing the file.
+rss_before=$(rss_kb "$service_pid")
+start_cut_upload() {
+  rm -f "$work/pipe"
+  mkfifo "$work/pipe"
+  exec 7<>"$work/pipe"
+  "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/update --param REQUEST_METHOD=POST \
+    --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/pipe" >/dev/null &
+  client=$!
+  { form B1-1234 /dev/null | head -c -11; head -c $((24 * 1024 * 1024)) /dev/urandom; } >&7
+  wait_until 200 writing || fail "the upload file was not opened"
+}
+start_cut_upload
+kill "$client"
+wait "$client" || true
+wait_until 200 not_writing || fail "an abandoned upload kept its file"
+expect_eq "$(leftovers)" 0 "files left by an abandoned upload"
+growth=$(($(rss_kb "$service_pid") - rss_before))
+memory_unmeasured "$bin/webservice" || [ "$growth" -lt 4096 ] || fail "an abandoned upload kept $growth kB"
+
+# Killed in the middle of an upload: nothing is left once it runs again, nor
+# a named upload file as a file system without unnamed files would keep.
+listing() { ls -la --time-style=+ /update; }
+before=$(listing)
+start_cut_upload
+mkdir -p /var/KPT
+touch /update/file-from-app.left /var/KPT/.incoming-left
+# What it started (its kernel-log reader) would outlive it and hold this
+# test's output open: ended with it.
+descendants() { local child; for child in $(pgrep -P "$1"); do echo "$child"; descendants "$child"; done; }
+children=$(descendants "$service_pid")
+kill -KILL "$service_pid" $children
+kill "$client" 2>/dev/null || true
+wait "$client" "$service_pid" || true
+start_service
+expect_eq "$(listing)" "$before" "/update after a kill in the middle of an upload"
+[ ! -e /var/KPT/.incoming-left ] || fail "a named upload file in /var/KPT survived the start"
 
 # The broker gone: the start flag and the upload's values stay written, the
 # file is in place, the app is told, and the service stays.

@@ -10,17 +10,10 @@ url=$base/zelapp/v1
 # connected accessories in list order, the space of the root file system.
 "$bin/store" set MemPersistent.ProductName 'Hand "Unit"' >/dev/null
 "$bin/store" set MemPersistent.ProductVersion 3.1.4 >/dev/null
-# set.cgi writes one field of one list element per request.
-set_field() {
-  expect_eq "$(set_body "{\"MemExternalDevices\": {\"Index\": $1, \"TlxDeviceList\": {\"$2\": $3}}}")" \
-    '{"result": 1 }' "setting $2 of accessory $1"
-}
-for index in $(seq 0 15); do set_field "$index" TlxDeviceConnected false; done
-while read -r index serial name version; do
-  for field in "TlxSerNumber $serial" "TlxDeviceName \"$name\"" "TlxMainSwVersion \"$version\"" "TlxDeviceConnected true"; do
-    set_field "$index" $field
-  done
-done <<<$'4 77 LENS 2.0.1\n9 12 ACC 1'
+accessory() { "$bin/store" set MemExternalDevices.TlxDeviceList "$2" "$1" >/dev/null; }
+for index in $(seq 0 15); do accessory "$index" '{"TlxDeviceConnected": false}'; done
+accessory 4 '{"TlxDeviceConnected": true, "TlxSerNumber": 77, "TlxDeviceName": "LENS", "TlxMainSwVersion": "2.0.1"}'
+accessory 9 '{"TlxDeviceConnected": true, "TlxSerNumber": 12, "TlxDeviceName": "ACC", "TlxMainSwVersion": "1"}'
 expected() {
   local blocks free size
   read -r blocks free size < <(stat -f -c '%b %a %s' /)

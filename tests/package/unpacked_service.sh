@@ -75,15 +75,12 @@ while read -r method path body expected; do
     fail "$method $path failed"
   [[ $answer == *"$expected"*$'\n200' ]] || fail "$method $path: [$expected] and 200 not in [${answer:0:200}]"
 done <<'EOF'
-GET /api/v1/all.cgi - "variables"
 GET /api/v1/update.cgi?since=x - "variables"
 POST /api/v1/set.cgi {"MemMotors":{"FocusGearTeethSet":12}} "result": 1
 GET /api/v1/screen.cgi - PNG
 GET /api/v1/log.cgi - Booting
-POST /api/v1/premarkeddata.cgi {"unit":"metric","focusCloseValue":"0.3"} -
 GET /zelapp/v1/device/info - "_id": "B1-1234"
 PUT /zelapp/v1/lenstables/file/a.tab lens Success
-GET /zelapp/v1/lenstables/file/a.tab - lens
 DELETE /zelapp/v1/lenstables/file/a.tab - Success
 EOF
 expect_eq "$(curl -sS -m 10 -F deviceid=LENS-7 -F "file=@$root/VERSION" "$base/zelapp/v1/device/update")" \

@@ -69,18 +69,6 @@ start_updater() { start_subscriber 1 "$bin/updater" "$@"; }
 # into the file given first.
 start_watch() { start_subscriber $(($# > 1 ? $# - 1 : 1)) "$bin/broker" --watch "${@:2}" >"$1"; }
 
-# Posts CalibAllMotor, an event of no variable, and waits until the watcher
-# writing $events has it: the broker relays in order, so every event posted
-# before is in. Prints how many marks came before.
-mark_events() {
-  local marks
-  marks=$(grep -c CalibAllMotor "$events" || true)
-  "$bin/broker" --send CalibAllMotor
-  wait_until 200 marked_more "$marks" || fail "the marker was not relayed"
-  echo "$marks"
-}
-marked_more() { [ "$(grep -c CalibAllMotor "$events")" -gt "$1" ]; }
-
 # One app request straight over FastCGI: method, path after /zelapp/v1, and
 # further fcgi-client options. Prints the answer as the service sent it.
 app() { "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$2" --param "REQUEST_METHOD=$1" "${@:3}"; }

@@ -1,16 +1,11 @@
 # The running service with everything around it, for end-to-end tests inside
 # scripts/sandbox: the broker, the variable store, the hardware, display and
 # kernel-log stand-ins, the service, and on request the update stand-in and
-# nginx in front on port 8080.
-# Source it with the build folder in $build; what it starts is stopped when
-# the script exits.
+# nginx in front on port 8080. Sourced as common.sh is.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Board B1, serial 1234 unless other fields are given.
-stack_start() {
-  stack_prepare "$@"
-  start_service
-}
+stack_start() { stack_prepare "$@"; start_service; }
 
 # The broker logs every client's subscriptions: a client has subscribed once
 # their count has grown by its own.
@@ -31,10 +26,7 @@ stack_prepare() {
   "$bin/fbpattern" >/dev/null
 }
 
-start_service() {
-  launch_service
-  wait_until 200 port_open 9000 || fail "the service did not start"
-}
+start_service() { launch_service; wait_until 200 port_open 9000 || fail "the service did not start"; }
 
 # The service (SERVICE_BINARY, or the one built) with the display stand-in
 # preloaded and the 1-Wire command stand-in on PATH, and the scripted dmesg
@@ -46,13 +38,6 @@ launch_service() {
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${SERVICE_BINARY:-$bin/webservice}" &
   service_pid=$!
   stack_pids+=($service_pid)
-}
-
-# The stack with nginx serving the page as in the demo, for the browser tests.
-start_page_stack() {
-  [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
-  stack_start
-  WEB_ROOT=$root/web start_nginx
 }
 
 # Starts a broker client and waits until it has sent the given number of

@@ -17,18 +17,12 @@ expect_eq "$(set_body '{"MemCamera": {"Index": 499, "CamClipList0": {"CamClipNam
   fail "list element read natively"
 
 # all.cgi: the emulated service, then the native one, over the same areas.
-api all.cgi --request-id 5 >"$SANDBOX_SCRATCH/all.armhf"
+# The change point's token, drawn anew by each run, is left out.
+all_cgi() { api all.cgi --request-id 5 | sed '1{/^X-Change-Sequence: /d}' >"$work/all.$1"; }
+all_cgi armhf
 expect_clean_exit "of the emulated service"
 build=$native bin=$native/bin start_service
-api all.cgi --request-id 5 >"$SANDBOX_SCRATCH/all.native"
-python3 - "$SANDBOX_SCRATCH/all.armhf" "$SANDBOX_SCRATCH/all.native" <<'PY' || fail "all.cgi differs"
-import re, sys
-# The change point's token is drawn anew by each run of the service.
-token = re.compile(rb'\AX-Change-Sequence: [!-~]+\r\n')
-armhf, native = (token.sub(b'', open(path, 'rb').read(), count=1) for path in sys.argv[1:])
-if armhf != native:
-    at = next((i for i, (a, b) in enumerate(zip(armhf, native)) if a != b), min(len(armhf), len(native)))
-    sys.exit(f"first difference at byte {at}: {armhf[max(at - 40, 0):at + 40]!r} against {native[max(at - 40, 0):at + 40]!r}")
-PY
+all_cgi native
+cmp "$work/all.armhf" "$work/all.native" || fail "all.cgi differs"
 expect_tree "from the native service"
 echo "same_answers: $(wc -c <"$SANDBOX_SCRATCH/all.armhf") bytes of all.cgi alike"

@@ -26,7 +26,6 @@ start_watch "$events"
 API_REFUSED='{"result": 0, "error": "Cross-site request refused" }'
 APP_REFUSED='{"result": "Cross-site request refused" }'
 printf '{"MemMotors": {"FocusGearTeethSet": 77}}' >"$work/set"
-printf '{"unit": "metric", "focusCloseValue": "5"}' >"$work/ring"
 printf 'lens table' >"$work/table"
 mkdir -p /var/KPT
 printf 'kept' >/var/KPT/kept.tab
@@ -43,7 +42,7 @@ web() { curl -sS -w ' %{http_code}' "$@"; }
 refused() { local expected=$1; shift; expect_eq "$(web "$@")" "$expected 403" "refusal of $*"; }
 o=(-H "Origin: http://evil.example")
 refused "$API_REFUSED" "${o[@]}" --data-binary "@$work/set" "$base/api/v1/set.cgi"
-refused "$API_REFUSED" -H "Origin: null" --data-binary "@$work/ring" "$base/api/v1/premarkeddata.cgi"
+refused "$API_REFUSED" -H "Origin: null" -d '{"unit": "metric", "focusCloseValue": "5"}' "$base/api/v1/premarkeddata.cgi"
 refused "$APP_REFUSED" -H "Origin: http://127.0.0.1:9999" -X DELETE "$base/zelapp/v1/lenstables/file/kept.tab"
 refused "$APP_REFUSED" "${o[@]}" -F deviceid=B1-1234 -F "file=@$work/table" "$base/zelapp/v1/device/update"
 # A browser asks before a foreign page's PUT: refused, with no permission.

@@ -1,10 +1,6 @@
-# Update uploads through nginx with curl -F and straight over FastCGI: the
-# file lands where the host's or an accessory's update process expects it,
-# written as it arrives (a 64 MB image while the service's peak memory hardly
-# grows), and the variables and their events (seen at the real broker) come
-# in the documented order. Broken forms, a read-only or full /update, a
-# client gone mid-upload, a service killed mid-upload and a vanished broker
-# get failure objects or leave nothing behind, and the service keeps serving.
+# Update uploads through nginx and straight over FastCGI: where the file
+# lands, written as it arrives, the variables and their events at the real
+# broker in order, and every way an upload can fail.
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 start_nginx

@@ -1,7 +1,8 @@
 # The FastCGI server alone, as the echo responder: driven by the FastCGI
-# library's own command-line client, behind a real nginx with kept upstream
-# connections, and by clients that send broken records, huge bodies, many
-# connections or leave mid-record. Nothing ends it, nothing is left behind.
+# library's own command-line client, behind a real nginx, and by clients that
+# send broken records, huge bodies, many connections or leave mid-record.
+# Nothing ends it, nothing is left behind. (Kept upstream connections freed
+# when nginx goes: service_load.sh.)
 source "$(dirname "$0")/lib/common.sh"
 # A thousand connections at once need a thousand descriptors on each side.
 ulimit -n 4096 2>/dev/null || true
@@ -21,8 +22,6 @@ params=$(curl -sS "$base/zelapp/v1/echo/params")
 [[ $params == *$'\nSCRIPT_NAME=/zelapp/v1\n'* && $params == *$'\nPATH_INFO=/echo/params\n'* ]] || fail "app params: $params"
 head -c 10000000 /dev/urandom >"$work/body"
 curl -sS --data-binary @"$work/body" "$base/api/echo/body" | cmp -s - "$work/body" || fail "10 MB body through nginx"
-# (The kept upstream connections freed when nginx goes: service_load.sh.)
-stop_nginx
 
 # A begin record (request 1, no keep) and a params record that announces
 # 256 bytes but sends 4. The records refused at the door and overflowing

@@ -1,9 +1,6 @@
-# Cross-site writes and foreign Host names through the real stack: refused
-# ones answer 403 with the family's failure object, through nginx and
-# straight over FastCGI, and leave memory, events, files and the 1-Wire
-# command untouched; the device's own names pass; refusals are logged, but
-# not thick and fast. The front server's headers keep a planted script and
-# foreign frames from acting. (The verdict of each route: originguard_test.cpp.)
+# Cross-site writes and foreign Host names through the real stack: refusals
+# and what they leave untouched, the device's own names, the refusals' log,
+# and the front server's headers. (Each route's verdict: originguard_test.cpp.)
 source "$(dirname "$0")/lib/stack.sh"
 export ONEWIRE_TOOL_DIR=$work/onewire
 mkdir -p "$ONEWIRE_TOOL_DIR"

@@ -1,11 +1,7 @@
-# The real service under a bounded load for 10 s (LONG=1: 60 s and 24 instead
-# of 16 held clients): held update requests that re-poll at once, straight
-# and through nginx, all.cgi readers, and one change at a time from another
-# process (store set, a broker event) or through set.cgi. No change made while
-# a request was held may be lost for it, no answer may be malformed, and
-# afterwards the service holds as many descriptors as before and no more
-# memory than after a warm-up. SIGTERM in the middle of such a load ends it
-# with status 0, every held request given its end record.
+# The real service under the load client for 10 s (LONG=1: 60 s and 24
+# instead of 16 held clients, straight and through nginx): no change lost,
+# no answer malformed, descriptors and memory back; then request bodies past
+# their budget, and SIGTERM under load.
 source "$(dirname "$0")/lib/stack.sh"
 if [ "${LONG:-}" = 1 ]; then seconds=60 held=12; else seconds=10 held=8; fi
 stack_start

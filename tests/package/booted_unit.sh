@@ -1,10 +1,7 @@
-# The package under a real systemd: the machine's own root, overlaid on this
-# sandbox's tmpfs, booted in a container (systemd-nspawn) with the package
-# installed by dpkg and the broker, store and updater as units of their own.
-# Start reaches active only after READY=1, requests through the installed
-# site wait in the socket across restarts, and the watchdog, a kill and a
-# stop do what the unit says. (Each route through the packaged site:
-# unpacked_service.sh.)
+# The package installed by dpkg under a real systemd, in a container of the
+# machine's own root: start, restarts with requests waiting in the socket,
+# the watchdog, a kill and a stop do what the unit says. (Each route through
+# the packaged site: unpacked_service.sh.)
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../e2e/lib/common.sh"
 deb=$(echo "$build"/webservice_*.deb)

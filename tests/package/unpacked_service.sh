@@ -1,8 +1,6 @@
-# The service, web page and front-server site as the package installs them,
-# unpacked into a scratch root and run in the sandbox; the service runs under
-# a notification socket, as systemd starts it. The packaged systemd units
-# verify against the packaged binary and manual page, at an exposure of at
-# most 3.0.
+# The package unpacked into a scratch root: its systemd units verified, and
+# its service, page and front-server site run in the sandbox, the service
+# under a notification socket as systemd starts it.
 source "$(dirname "$0")/../e2e/lib/stack.sh"
 helpers=$root/tests/package
 deb=$(echo "$build"/webservice_*.deb)

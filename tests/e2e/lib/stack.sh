@@ -54,13 +54,12 @@ start_updater() { start_subscriber 1 "$bin/updater" "$@"; }
 # into the file given first.
 start_watch() { start_subscriber $(($# > 1 ? $# - 1 : 1)) "$bin/broker" --watch "${@:2}" >"$1"; }
 
-# One app request straight over FastCGI: method, path after /zelapp/v1, and
-# further fcgi-client options. Prints the answer as the service sent it.
+# One app request over FastCGI: method, path after /zelapp/v1, fcgi-client
+# options. Prints the answer as the service sent it.
 app() { "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$2" --param "REQUEST_METHOD=$1" "${@:3}"; }
 
-# The body of an answer read on standard input: it must start with the
-# app's JSON header, which is dropped, after the change point's header of
-# the variable answers.
+# The body of an answer read on standard input: its JSON header (after the
+# variable answers' change point header) must be there, and is dropped.
 JSON_HEADER=$'Content-type: application/json\r\n\r\n'
 body() {
   local answer
@@ -72,8 +71,7 @@ body() {
   rm -f "$answer"
 }
 
-# One web API request straight over FastCGI: the script after /api/v1/ and
-# further fcgi-client options. Prints the answer as the service sent it.
+# One web API request over FastCGI: script after /api/v1/, fcgi-client options.
 api() { "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$1" --param REQUEST_METHOD=GET "${@:2}"; }
 
 # Posts a set.cgi body; prints the answer's body.

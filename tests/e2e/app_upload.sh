@@ -77,7 +77,6 @@ mount -o remount,ro /update
 expect_eq "$(upload LENS-77 "$work/other")" '{"result": "Could not store the update file" }' "read-only /update"
 mount -o remount,rw /update
 
-peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status"; }
 leftovers() { find /update -name 'file-from-app.*' | wc -l; }
 # An upload is written to an unnamed file in /update until it is complete.
 writing() { ls -l "/proc/$service_pid/fd" | grep -q ' /update/'; }
@@ -93,22 +92,21 @@ form() {
 
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/image"
 form B1-1234 "$work/image" >"$work/form"
-peak_before=$(peak_kb)
+peak_before=$(peak_kb "$service_pid")
 expect_eq "$(app POST /device/update --param 'CONTENT_TYPE=multipart/form-data; boundary=xyz' --body "$work/form" --timeout 60 | body)" \
   '{"taskid": "B1-1234" }' "64 MB straight over FastCGI"
 cmp -s "$work/image" /update/host.swu || fail "host.swu differs from the direct upload"
 rm "$work/form"
 expect_eq "$(upload LENS-7 "$work/image")" '{"taskid": "LENS-7" }' "64 MB through nginx"
 cmp -s "$work/image" /update/client.cmf || fail "client.cmf differs from the upload through nginx"
-growth=$(($(peak_kb) - peak_before))
+growth=$(($(peak_kb "$service_pid") - peak_before))
 memory_unmeasured "$bin/webservice" || [ "$growth" -lt 16384 ] || fail "the service's peak memory grew by $growth kB for the uploads"
 expect_eq "$(leftovers)" 0 "upload files left after complete uploads"
 
 # A full file system: the previous host file stays, nothing else is left and
 # nothing is announced.
 rm /update/client.cmf
-head -c 1000000 /dev/urandom >/update/host.swu
-cp /update/host.swu "$work/host.before"
+head -c 1000000 /dev/urandom | tee /update/host.swu >"$work/host.before"
 mount -o remount,size=8m /update
 new_events >/dev/null
 head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/big"

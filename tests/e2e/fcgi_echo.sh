@@ -10,7 +10,6 @@ ulimit -n 4096 2>/dev/null || true
 service_pid=$!
 stack_pids+=("$service_pid")
 wait_until 100 port_open 9000 || fail "nothing listens on port 9000"
-client() { "$bin/fcgi-client" "$@"; }
 
 out=$(SCRIPT_NAME=/api/echo/params QUERY_STRING=a=b REQUEST_METHOD=GET cgi-fcgi -bind -connect 127.0.0.1:9000 </dev/null | tr -d '\r')
 [[ $out == 'Content-type: text/plain'$'\n'*$'\nQUERY_STRING=a=b\n'* ]] || fail "cgi-fcgi: $out"

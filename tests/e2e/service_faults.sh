@@ -7,7 +7,6 @@ ulimit -n 4096
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 fds=$(settled_fd_count "$service_pid")
-client() { "$bin/fcgi-client" "$@"; }
 
 begin="01 01 00 01 00 08 00 00  00 01 00 00 00 00 00 00"
 printf '%s\n01 04 00 01 01 00 00 00  0b 02 53 43\n' "$begin" >"$work/cut-record.hex"

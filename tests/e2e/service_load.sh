@@ -49,7 +49,7 @@ echo "service_load (24 bodies of 12 MB): answers $codes"
 [[ $codes == *" 503,"* && $codes == *" 200,"* ]] || fail "bodies not both collected and refused: $codes"
 expect_eq "$(grep -lx '{"result": 0, "error": "Too many request bodies at once" }' "$SANDBOX_SCRATCH"/answer.* | wc -l)" \
   "$(cat "$SANDBOX_SCRATCH"/code.* | grep -cx 503)" "refusals with the failure object"
-peak=$(awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status")
+peak=$(peak_kb "$service_pid")
 echo "service_load: peak memory $((peak - rss)) kB over the resident $rss kB"
 memory_unmeasured "$bin/webservice" || [ $((peak - rss)) -lt 102400 ] || fail "peak memory grew by $((peak - rss)) kB"
 expect_alive "after the bodies"

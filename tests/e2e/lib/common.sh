@@ -14,6 +14,7 @@ nginx_dir=$SANDBOX_SCRATCH/nginx
 source "$(dirname "${BASH_SOURCE[0]}")/process.sh"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+client() { "$bin/fcgi-client" "$@"; }
 
 # Whatever ignores SIGTERM (a service held at a gate, say) is killed after
 # a few seconds: a failing test must not hang until ctest's limit.

@@ -2,6 +2,7 @@
 # that nothing is left behind. Sourced by common.sh, which defines fail.
 fd_count() { ls "/proc/$1/fd" | wc -l; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$1/status"; }
 
 # Resident sizes say nothing of our own memory where the address sanitizer
 # holds freed memory back (its leak check covers that build) or where the

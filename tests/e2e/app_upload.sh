@@ -60,8 +60,7 @@ expect_eq "$(upload LENS "$work/other")" "$device_serial" "deviceid without a da
 expect_eq "$(curl -sS -F deviceid=LENS-77 "$url/device/update")" "$mandatory" "no file part"
 expect_eq "$(curl -sS -F "file=@$work/other" "$url/device/update")" "$mandatory" "no deviceid part"
 expect_eq "$(curl -sS --data-binary "@$work/other" "$url/device/update")" '{"result": "Invalid content type" }' "not a form"
-fields=()
-for index in $(seq 20); do fields+=(-F "field$index=x"); done
+mapfile -t fields < <(printf -- '-F\nfield%s=x\n' {1..20})
 expect_eq "$(curl -sS "${fields[@]}" -F deviceid=LENS-77 -F "file=@$work/other" "$url/device/update")" \
   '{"result": "The form has too many or too long fields." }' "a form of 20 fields"
 cmp -s "$work/client.before" /update/client.cmf || fail "a refused upload replaced client.cmf"

@@ -52,8 +52,9 @@ refused "$APP_REFUSED" "${c[@]}" "$base/zelapp/v1/device/status"
 expect_eq "$(web "${c[@]}" "$base/zelapp/v1/setups/list")" '[] 200' "a read with Sec-Fetch-Site"
 # A rebinding name, read or write, with or without an Origin.
 refused "$APP_REFUSED" -H "Host: evil.example" "$base/zelapp/v1/device/info"
-refused "$API_REFUSED" -H "Host: $(hostname).evil.example" -H "Origin: http://$(hostname).evil.example" \
-  --data-binary "@$work/set" "$base/api/v1/set.cgi"
+for host in "$(hostname).evil.example" localhost.localdomain:8080 bad_host:x; do
+  refused "$API_REFUSED" -H "Host: $host" -H "Origin: http://$host" --data-binary "@$work/set" "$base/api/v1/set.cgi"
+done
 # Straight over FastCGI the status line comes first; an Origin without a
 # Host is foreign.
 FORBIDDEN=$'Status: 403 Forbidden\r\n'"$JSON_HEADER"

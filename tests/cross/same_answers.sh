@@ -1,8 +1,6 @@
-# The armhf build under emulation serves the store as the machine's own build
-# does: over the same shared memory, written and read by programs of both
-# builds, set.cgi works and all.cgi answers the same bytes, but for the change
-# point's token, which each run of the service draws anew. (The rest of the
-# suite runs under emulation as well.)
+# The armhf build under emulation and the machine's own share the store: what
+# one writes the other reads, and all.cgi answers the same bytes. (The rest of
+# the suite runs under emulation as well.)
 native=$2
 source "$(dirname "$0")/../e2e/lib/stack.sh"
 [ -x "$native/bin/webservice" ] || fail "no build of the machine's own in $native (scripts/build makes it)"

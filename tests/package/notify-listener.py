@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""The service manager's end of a notification socket: notify-listener.py SOCKET LOG
-
-Binds the datagram socket SOCKET (a leading '@' names an abstract one) and
-appends a line to LOG for each message: the monotonic time in seconds and the
-message, and for READY=1 whether port 9000 accepted a connection then."""
+"""notify-listener.py SOCKET LOG: the service manager's end of a notification
+socket ('@' names an abstract one). Appends each message to LOG with the
+monotonic time, and for READY=1 whether port 9000 accepted a connection then."""
 import socket
 import sys
 import time

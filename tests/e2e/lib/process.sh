@@ -4,9 +4,8 @@ fd_count() { ls "/proc/$1/fd" | wc -l; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 peak_kb() { awk '/^VmHWM/ {print $2}' "/proc/$1/status"; }
 
-# Resident sizes say nothing of our own memory where the address sanitizer
-# holds freed memory back (its leak check covers that build) or where the
-# emulator's pages are counted (the armhf runs): the native run measures.
+# Resident sizes mean nothing under the address sanitizer (it holds freed
+# memory back; its leak check covers that build) or the armhf emulator.
 # (Not `ldd | grep -q`: grep quitting early can fail ldd, and so the pipe.)
 memory_unmeasured() { [ -n "${SANDBOX_ARM_EMULATOR:-}" ] || [[ $(ldd "$1") == *libasan* ]]; }
 

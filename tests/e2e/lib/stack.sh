@@ -40,6 +40,12 @@ launch_service() {
   stack_pids+=($service_pid)
 }
 
+# The stack with nginx serving the page as in the demo, for the browser tests.
+start_page_stack() {
+  [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
+  stack_start && WEB_ROOT=$root/web start_nginx
+}
+
 # Starts a broker client and waits until it has sent the given number of
 # subscriptions.
 start_subscriber() {

@@ -39,6 +39,7 @@ web() { curl -sS -w ' %{http_code}' "$@"; }
 refused() { local expected=$1; shift; expect_eq "$(web "$@")" "$expected 403" "refusal of $*"; }
 o=(-H "Origin: http://evil.example")
 refused "$API_REFUSED" "${o[@]}" --data-binary "@$work/set" "$base/api/v1/set.cgi"
+refused "$API_REFUSED" "${o[@]}" -X POST "$base/api/v1/all.cgi"  # any method but GET changes
 refused "$API_REFUSED" -H "Origin: null" -d '{"unit": "metric", "focusCloseValue": "5"}' "$base/api/v1/premarkeddata.cgi"
 refused "$APP_REFUSED" -H "Origin: http://127.0.0.1:9999" -X DELETE "$base/zelapp/v1/lenstables/file/kept.tab"
 refused "$APP_REFUSED" "${o[@]}" -F deviceid=B1-1234 -F "file=@$work/table" "$base/zelapp/v1/device/update"

@@ -1,32 +1,19 @@
 # The app's device routes on the running service: the description of a
-# prepared board byte for byte over FastCGI and through nginx, the routing of
+# prepared board byte for byte, the routing of
 # unknown paths, and the status through whole runs of the update stand-in.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start serial=5678 board=HX2
 start_nginx
-url=http://127.0.0.1:8080/zelapp/v1
-work=$SANDBOX_SCRATCH
+url=$base/zelapp/v1
 
 # Device info: identity from the hardware block, texts from the store, the
 # connected accessories in list order, the space of the root file system.
 "$bin/store" set MemPersistent.ProductName 'Hand "Unit"' >/dev/null
 "$bin/store" set MemPersistent.ProductVersion 3.1.4 >/dev/null
-# set.cgi writes one field of one list element per request.
-set_field() {
-  expect_eq "$(set_body "{\"MemExternalDevices\": {\"Index\": $1, \"TlxDeviceList\": {\"$2\": $3}}}")" \
-    '{"result": 1 }' "setting $2 of accessory $1"
-}
-for index in $(seq 0 15); do set_field "$index" TlxDeviceConnected false; done
-set_field 4 TlxSerNumber 77
-set_field 4 TlxDeviceName '"LENS"'
-set_field 4 TlxMainSwVersion '"2.0.1"'
-set_field 4 TlxDeviceConnected true
-set_field 9 TlxSerNumber 12
-set_field 9 TlxDeviceName '"ACC"'
-set_field 9 TlxMainSwVersion '"1"'
-set_field 9 TlxDeviceConnected true
+accessory() { "$bin/store" set MemExternalDevices.TlxDeviceList "$2" "$1" >/dev/null; }
+for index in $(seq 0 15); do accessory "$index" '{"TlxDeviceConnected": false}'; done
+accessory 4 '{"TlxDeviceConnected": true, "TlxSerNumber": 77, "TlxDeviceName": "LENS", "TlxMainSwVersion": "2.0.1"}'
+accessory 9 '{"TlxDeviceConnected": true, "TlxSerNumber": 12, "TlxDeviceName": "ACC", "TlxMainSwVersion": "1"}'
 expected() {
   local blocks free size
   read -r blocks free size < <(stat -f -c '%b %a %s' /)
@@ -38,11 +25,8 @@ expected() {
   printf '      "serialnumber": "12",\r\n      "firmwareversion": "1"\r\n    }\r\n  ]\r\n}\r\n'
 }
 # The free space may move between the two reads: retry a few times.
-same_as_expected() { cmp -s <("$@") <(expected); }
-wait_until 20 same_as_expected sh -c "'$bin/fcgi-client' --param SCRIPT_NAME=/zelapp/v1 --param PATH_INFO=/device/info | tail -c +35" ||
-  fail "device info over FastCGI: $(app GET /device/info | body | od -c | head -20)"
-wait_until 20 same_as_expected curl -sS "$url/device/info" || fail "device info through nginx: $(curl -sS "$url/device/info")"
-python3 -c 'import json, sys; json.load(sys.stdin)' < <(curl -sS "$url/device/info") || fail "device info is not JSON"
+same_as_expected() { cmp -s <(curl -sS "$url/device/info") <(expected); }
+wait_until 20 same_as_expected || fail "device info: $(curl -sS "$url/device/info" | od -c | head -20)"
 
 # Routing by prefix; anything else is an unknown request.
 unknown='{"result": "Unknown request" }'
@@ -53,11 +37,12 @@ expect_eq "$(curl -sS "$url/device/statusXYZ" | head -c 11)" '{"status": ' "stat
 expect_eq "$(curl -sS "$url/nothing")" "$unknown" "unknown path through nginx"
 
 # The status through an update stand-in's whole run, polled like the app.
-start_updater --step 200
-# Polls until the status is `final` or ten seconds pass; prints each new status.
+# Each state lasts half a second, so that a poll on a loaded machine sees it.
+start_updater --step 500
+# Polls until the status is `final` or 20 s pass; prints each new status.
 follow() {
   local final=$1 last="" now
-  for _ in $(seq 400); do
+  for _ in $(seq 800); do
     now=$(curl -sS "$url/device/status")
     [ "$now" != "$last" ] && echo "$now" && last=$now
     [[ $now == *"\"$final\""* ]] && return 0
@@ -72,36 +57,20 @@ curl -sS -F deviceid=LENS-77 -F "file=@$work/lens.cmf" "$url/device/update" >/de
 follow Success >"$work/run" || fail "accessory update did not finish: $(cat "$work/run")"
 # The stand-in may have begun its check before the first poll.
 expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile FileValid InProgress Success " "accessory run"
-python3 - "$work/run" <<'PY' || fail "accessory progress: $(cat "$work/run")"
-import json, sys
-answers = [json.loads(line) for line in open(sys.argv[1])]
-progress = [a["progress"] for a in answers if a["status"] in ("InProgress", "Success")]
-assert progress == sorted(progress), progress
-assert progress[-1] == 100 and any(0 < p < 100 for p in progress), progress
-PY
 
 printf 'CORRUPT accessory firmware' >"$work/bad.cmf"
 curl -sS -F deviceid=LENS-77 -F "file=@$work/bad.cmf" "$url/device/update" >/dev/null
+# Polled as corrupt, it must not have been started: a poll's answer comes
+# after anything the poll writes.
 follow FileCorrupt >"$work/run" || fail "corrupt file not reported: $(cat "$work/run")"
-sleep 0.3
 expect_eq "$("$bin/store" get MemExternalDevices.TlxUpdateStart)" false "start of a corrupt file"
 
 head -c 100000 /dev/urandom >"$work/host.swu"
 "$bin/store" set MemMedia.HostUpdateFileState NoFileSelected >/dev/null
-host_upload() { curl -sS -F deviceid=HX2-5678 -F "file=@$1" "$url/device/update" >/dev/null; }
-host_upload "$work/host.swu"
+curl -sS -F deviceid=HX2-5678 -F "file=@$work/host.swu" "$url/device/update" >/dev/null
 follow Success >"$work/run" || fail "host update did not finish: $(cat "$work/run")"
 expect_eq "$(statuses <"$work/run" | sed 's/^NoFileSelected //')" "CheckingFile Rebooting Success " "host run"
 grep -qv '"progress": 0 ' "$work/run" && fail "host progress other than 0: $(cat "$work/run")"
-# Every host upload is checked, though its name is the last one's; a
-# restart in the middle of the update still reports the host's.
-printf 'CORRUPT host firmware' >"$work/bad.swu"
-host_upload "$work/bad.swu"
-follow FileCorrupt >"$work/run" || fail "corrupt host file after a good one: $(cat "$work/run")"
-host_upload "$work/host.swu"
-kill "$service_pid"
-wait "$service_pid" || true
-start_service
-follow Success >"$work/run" || fail "good host file after a corrupt one and a restart: $(cat "$work/run")"
-expect_alive "after the update runs"
+# (A host upload of the last one's name announced again, and the host's
+# update reported across a restart: app_upload.sh and zelapp_test.cpp.)
 echo PASS

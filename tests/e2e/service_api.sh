@@ -1,25 +1,15 @@
 # The variable API of the real service: all.cgi, set.cgi, update.cgi and
 # unknown scripts, over FastCGI, with the broker and the store around it.
-set -euo pipefail
-build=$1
 source "$(dirname "$0")/lib/stack.sh"
 stack_start
 
 # all.cgi: valid JSON, the FastCGI request id echoed, live values.
 "$bin/store" set MemMotors.FocusGearTeethSet 42 >/dev/null
-api all.cgi --request-id 7 | body >"$SANDBOX_SCRATCH/all.json"
-python3 - "$SANDBOX_SCRATCH/all.json" <<'PY' || fail "all.cgi is not the expected document"
+api all.cgi --request-id 7 | body | python3 -c '
 import json, sys
-raw = open(sys.argv[1], 'rb').read()
-assert raw.startswith(b'{\r\n"id": 7,\r\n"variables": {"MemPersistent" : {'), raw[:60]
-assert raw.endswith(b'}}\r\n')
-tree = json.loads(raw)
-assert tree["id"] == 7
-assert len(tree["variables"]) == 18
-assert sum(len(v) for v in tree["variables"].values()) == 810
-assert tree["variables"]["MemMotors"]["FocusGearTeethSet"]["value"] == "42"
-assert len(tree["variables"]["MemCamera"]["CamClipList0"]) == 500
-PY
+raw = sys.stdin.buffer.read()
+assert raw.startswith(b"{\r\n\"id\": 7,\r\n\"variables\": {\"MemPersistent\" : {") and raw.endswith(b"}}\r\n"), raw[:60]
+assert json.loads(raw)["variables"]["MemMotors"]["FocusGearTeethSet"]["value"] == "42"' || fail "all.cgi is not the expected document"
 
 # set.cgi: quoted, single-quoted and bare values; the write lands in shared
 # memory and its event reaches another broker client.
@@ -30,11 +20,12 @@ expect_eq "$(set_body "{'MemStatic': {'ModemVersionString': 'v 2.0'}}")" '{"resu
 expect_eq "$("$bin/store" get MemStatic.ModemVersionString)" "v 2.0" "stored text"
 expect_eq "$(set_body '{"MemApp": {"AppGuiLogLevel": "Warn"}}')" '{"result": 1 }' "enum"
 expect_eq "$("$bin/store" get MemApp.AppGuiLogLevel)" Warn "stored enum"
-expect_eq "$(set_body '{"MemCamera": {"Index": 3, "CamClipList0": {"CamClipName": "A003"}}}')" '{"result": 1 }' "list element"
+expect_eq "$(set_body '{"MemCamera": {"Index": 499, "CamClipList0": {"CamClipName": "A499"}}}')" '{"result": 1 }' "last list element"
 api all.cgi | body | python3 -c '
 import json, sys
 clips = json.load(sys.stdin)["variables"]["MemCamera"]["CamClipList0"]
-assert clips[3]["CamClipName"]["value"] == "A003", clips[3]' || fail "list element not written"
+assert len(clips) == 500 and clips[499]["CamClipName"]["value"] == "A499", clips[-1]' || fail "last list element not written"
+expect_tree "after the writes"
 wait_until 100 grep -q VarFocusGearTeethSetChanged "$SANDBOX_SCRATCH/events.txt" || fail "no change event at the broker"
 
 # set.cgi failures answer result 0 and the service keeps serving.
@@ -48,7 +39,6 @@ for hostile in '' '{' '{"MemLens": {}}' '{"MemCamera": {"Index": 500, "CamClipLi
     "$(python3 -c 'print("{\"a\":" * 5000 + "1" + "}" * 5000)')"; do
   expect_eq "$(set_body "$hostile" | head -c 12)" '{"result": 0' "hostile body ${hostile:0:40}"
 done
-expect_alive "hostile set bodies"
 
 # update.cgi: held requests are answered together after a change from
 # another process, with the same body and their own ids, in the form they
@@ -70,7 +60,6 @@ assert re.match(header + rb'\{\r\n"id": 22,\r\n', two), two[:80]
 assert one.split(b',\r\n', 1)[1] == two.split(b',\r\n', 1)[1]
 assert one.endswith(b'}\r\n  }\r\n}\r\n}\r\n'), one[-40:]
 update = json.loads(one.split(b'\r\n\r\n', 1)[1])
-assert update["errors"] == []
 assert update["variables"] == {"MemDynamic": {"RadioRSSI": {"max": "0", "min": "-200", "type": "int", "value": "-70"}}}, update
 PY
 
@@ -83,7 +72,6 @@ expect_eq "$("$bin/fcgi-client" | body)" "{\"result\": 0, \"error\": \"Unknown s
 api update.cgi >/dev/null &
 held=$!
 wait_until 200 requests_read 1 || fail "the update.cgi request was not read"
-kill -TERM "$service_pid"
-wait "$service_pid" || fail "the service did not exit 0 on SIGTERM"
+expect_clean_exit "with a held request"
 wait $held || fail "the held request got no end record"
 echo "service_api: all checks passed"

@@ -1,10 +1,7 @@
-# The package under a real systemd: the machine's own root, overlaid on this
-# sandbox's tmpfs, booted in a container (systemd-nspawn) with the package
-# installed by dpkg and the broker, store and updater as units of their own.
-# Start reaches active only after READY=1, every route answers through the
-# packaged site, requests wait in the socket across restarts, and the
-# watchdog, a kill and a stop do what the unit says.
-set -euo pipefail
+# The package installed by dpkg under a real systemd, in a container of the
+# machine's own root: start, restarts with requests waiting in the socket,
+# the watchdog, a kill and a stop do what the unit says. (Each route through
+# the packaged site: unpacked_service.sh.)
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../e2e/lib/common.sh"
 deb=$(echo "$build"/webservice_*.deb)
@@ -12,29 +9,29 @@ deb=$(echo "$build"/webservice_*.deb)
 command -v systemd-nspawn >/dev/null ||
   { echo "SKIP: systemd-nspawn is missing (Debian package systemd-container)"; exit 77; }
 
-machine=$SANDBOX_SCRATCH/machine
-mkdir -p "$machine" "$SANDBOX_SCRATCH"/{upper,work}
-mount -t overlay overlay -o "lowerdir=/,upperdir=$SANDBOX_SCRATCH/upper,workdir=$SANDBOX_SCRATCH/work" "$machine"
+machine=$work/machine
+mkdir -p "$machine" "$work"/{upper,work}
+mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$machine"
 # Its own network, the sources and build as here.
 nspawn_options=(-D "$machine" --private-network --register=no --keep-unit --bind-ro="$root" --bind-ro="$build")
-systemd-nspawn "${nspawn_options[@]}" --quiet true >"$SANDBOX_SCRATCH/probe.log" 2>&1 ||
-  { echo "SKIP: systemd-nspawn cannot run here: $(tail -3 "$SANDBOX_SCRATCH/probe.log")"; exit 77; }
+systemd-nspawn "${nspawn_options[@]}" --quiet true >"$work/probe.log" 2>&1 ||
+  { echo "SKIP: systemd-nspawn cannot run here: $(tail -3 "$work/probe.log")"; exit 77; }
 # Booted to the basic units only: the test starts what it needs.
-systemd-nspawn "${nspawn_options[@]}" --console=passive -b systemd.unit=basic.target >"$SANDBOX_SCRATCH/boot.log" 2>&1 &
+systemd-nspawn "${nspawn_options[@]}" --console=passive -b systemd.unit=basic.target >"$work/boot.log" 2>&1 &
 nspawn=$!
 leader=""
 stop_container() { [ -n "$leader" ] && kill -KILL "$leader" 2>/dev/null; wait "$nspawn" 2>/dev/null || true; }
 trap stop_container EXIT
 container_started() { leader=$(pgrep -P "$nspawn"); }
-wait_until 200 container_started || fail "the container's init did not start: $(tail -3 "$SANDBOX_SCRATCH/boot.log")"
+wait_until 200 container_started || fail "the container's init did not start: $(tail -3 "$work/boot.log")"
 in_machine() { nsenter -t "$leader" -a "$@"; }
-booted() { [[ $(timeout 60 nsenter -t "$leader" -a systemctl is-system-running --wait) =~ ^(running|degraded)$ ]]; }
-wait_until 200 booted || fail "the container did not boot: $(in_machine systemctl --failed --no-pager)"
+# At most three minutes in all.
+booted() { [[ $(timeout 5 nsenter -t "$leader" -a systemctl is-system-running --wait) =~ ^(running|degraded)$ ]]; }
+wait_until 36 booted || fail "the container did not boot: $(in_machine systemctl --failed --no-pager)"
 
-# The stand-ins: the hardware, display and kernel-log files in the
-# container's own /dev (a tmpfs, as in the sandbox: a container has no
-# /dev/kmsg and may not read the kernel's log), the display's and the
-# scripted dmesg through a drop-in.
+# The stand-ins: hardware, display and kernel-log files in the container's
+# own /dev (it has no /dev/kmsg and may not read the kernel's), the display's
+# and the scripted dmesg through a drop-in.
 in_machine sh -c ': >/dev/kmsg'
 in_machine "$root/scripts/hw-standins" serial=1234 board=B1
 in_machine "$bin/fbpattern" >/dev/null
@@ -50,7 +47,7 @@ in_machine systemd-run --quiet --unit=updater "$bin/updater"
 # As on the device: no site but the package's, and no policy (a container
 # image's) that keeps the package's scripts from starting its units.
 in_machine rm -f /etc/nginx/sites-enabled/default /usr/sbin/policy-rc.d
-in_machine dpkg -i "$deb" >"$SANDBOX_SCRATCH/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$SANDBOX_SCRATCH/dpkg.log")"
+in_machine dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
 in_machine systemctl start nginx.service
 
 unit_is() { [ "$(in_machine systemctl show -P ActiveState webservice.service)" = "$1" ]; }
@@ -59,66 +56,34 @@ log_count() { in_machine grep -c "$1" /dev/kmsg || true; }
 log_grew() { [ "$(log_count "$1")" -gt "$2" ]; }
 wait_until 300 unit_is active || fail "the service is not active after installation: $(in_machine systemctl status webservice.service)"
 
-# Held at the broker's gate it has said nothing yet: still activating.
+# Held at the broker's gate it has said nothing yet: still activating. (The
+# broker, which reopens a gate left closed a second or two, stopped meanwhile.)
 in_machine systemctl stop webservice.service
-in_machine python3 "$root/tests/package/hold-gate.py" >"$SANDBOX_SCRATCH/gate" &
+in_machine python3 "$root/tests/package/hold-gate.py" >"$work/gate" &
 gate=$!
-wait_until 100 grep -q held "$SANDBOX_SCRATCH/gate" || fail "the broker's gate was not taken"
+wait_until 100 grep -q held "$work/gate" || fail "the broker's gate was not taken"
+in_machine systemctl kill -s STOP broker.service
 waits=$(log_count "Waiting for server")
 in_machine systemctl start --no-block webservice.service
 wait_until 200 log_grew "Waiting for server" "$waits" || fail "the service does not wait at the gate"
 unit_is activating || fail "not activating while held at the gate"
 kill "$gate"
+in_machine systemctl kill -s CONT broker.service
 wait_until 200 unit_is active || fail "not active once past the gate"
-
-# The loop pings at half the unit's watchdog period.
-in_machine sh -c "grep -qs 'it_interval: (5, 0)' /proc/$(main_pid)/fdinfo/*" || fail "no watchdog timer of 5 s"
-
-# Every route through the packaged site: method, path, body, a text the
-# answer holds ("-": none), answered with status 200.
-while read -r method path body expected; do
-  [ "$body" = - ] && body=""
-  [ "$expected" = - ] && expected=""
-  answer=$(in_machine curl -sS -m 5 -w '\n%{http_code}' -X "$method" ${body:+--data-binary "$body"} "http://127.0.0.1$path" |
-    tr -d '\0') || fail "$method $path failed"
-  [[ $answer == *"$expected"*$'\n200' ]] || fail "$method $path: [$expected] and 200 not in [${answer:0:200}]"
-done <<'EOF'
-GET / - <html
-GET /api/v1/all.cgi - "variables"
-GET /api/v1/update.cgi?since=x - "variables"
-POST /api/v1/set.cgi {"MemMotors":{"FocusGearTeethSet":12}} "result": 1
-GET /api/v1/screen.cgi - PNG
-GET /api/v1/log.cgi - Booting
-POST /api/v1/modemdata.cgi {"devType":"A"} -
-POST /api/v1/premarkeddata.cgi {"unit":"metric","focusCloseValue":"0.3"} -
-GET /zelapp/v1/device/info - "_id": "B1-1234"
-GET /zelapp/v1/device/status - "status"
-PUT /zelapp/v1/lenstables/file/a.tab lens Success
-GET /zelapp/v1/lenstables/list - "a.tab"
-GET /zelapp/v1/lenstables/file/a.tab - lens
-DELETE /zelapp/v1/lenstables/file/a.tab - Success
-EOF
-upload=$(in_machine curl -sS -m 10 -F deviceid=LENS-7 -F "file=@$root/VERSION" http://127.0.0.1/zelapp/v1/device/update)
-expect_eq "$upload" '{"taskid": "LENS-7" }' "update upload"
-in_machine cmp -s "$root/VERSION" /update/client.cmf || fail "the uploaded file is not in /update"
 
 # Requests through the front server while the service restarts three times.
 in_machine bash -c 'for _ in $(seq 20000); do [ -e /run/load-done ] && break
-    curl -s -m 10 -o /dev/null -w "%{http_code}\n" http://127.0.0.1/api/v1/all.cgi; done' >"$SANDBOX_SCRATCH/codes" &
+    curl -s -m 10 -o /dev/null -w "%{http_code}\n" http://127.0.0.1/api/v1/all.cgi; done' >"$work/codes" &
 load=$!
-answered_more() { [ "$(wc -l <"$SANDBOX_SCRATCH/codes")" -ge "$1" ]; }
-for _ in 1 2 3; do
-  wait_until 200 answered_more $(($(wc -l <"$SANDBOX_SCRATCH/codes") + 20)) || fail "the load stalled"
-  in_machine systemctl restart webservice.service
+answered_20_more() { [ "$(wc -l <"$work/codes")" -ge $(($1 + 20)) ]; }
+for round in 1 2 3 4; do
+  wait_until 200 answered_20_more "$(wc -l <"$work/codes")" || fail "the load stalled in round $round"
+  [ $round = 4 ] || in_machine systemctl restart webservice.service
 done
-wait_until 200 answered_more $(($(wc -l <"$SANDBOX_SCRATCH/codes") + 20)) || fail "the load stalled after the restarts"
 in_machine touch /run/load-done
 wait "$load"
-sent=$(wc -l <"$SANDBOX_SCRATCH/codes")
-failed=$(grep -vc '^200$' "$SANDBOX_SCRATCH/codes" || true)
-echo "requests across 3 restarts: $sent sent, $failed failed"
-[ "$failed" = 0 ] || fail "requests failed across 3 restarts: $(grep -v '^200$' "$SANDBOX_SCRATCH/codes" | sort | uniq -c)
-$(in_machine tail -5 /var/log/nginx/error.log)"
+echo "requests across 3 restarts: $(wc -l <"$work/codes") sent"
+! grep -v '^200$' "$work/codes" || fail "requests failed across 3 restarts: $(in_machine tail -5 /var/log/nginx/error.log)"
 
 # A hung loop is ended by the watchdog, a killed service restarted.
 restarted_from() { unit_is active && [ "$(main_pid)" != "$1" ] && [ "$(main_pid)" != 0 ]; }
@@ -130,9 +95,11 @@ killed=$(main_pid)
 in_machine kill -KILL "$killed"
 wait_until 300 restarted_from "$killed" || fail "a killed service was not restarted"
 
-# A stop leaves no process of the unit (the service and its dmesg).
+# A stop leaves no process of the unit (the service and its dmesg), once
+# the last is reaped (on a loaded machine, not always when stop returns).
 unit_processes() { in_machine sh -c "grep -l '/webservice.service\$' /proc/[0-9]*/cgroup 2>/dev/null | wc -l"; }
 [ "$(unit_processes)" -ge 2 ] || fail "the service and its dmesg are not in the unit"
 in_machine systemctl stop webservice.service
-expect_eq "$(unit_processes)" 0 "processes of the unit after a stop"
+no_unit_process() { [ "$(unit_processes)" = 0 ]; }
+wait_until 100 no_unit_process || fail "processes of the unit after a stop: $(unit_processes)"
 echo PASS

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Holds the broker's gate (the named semaphore its clients wait on before
-they connect) until SIGTERM, so that a starting service waits there. Writes
-"held" to standard output once it holds it."""
+"""Holds the broker's gate (the semaphore its clients wait on to connect)
+until SIGTERM, so that a starting service waits there; prints "held" then."""
 import ctypes
 import signal
 import sys

@@ -1,21 +1,32 @@
 # What every end-to-end script that runs processes needs, inside
 # scripts/sandbox: checks, waits, nginx in front on port 8080, and the
-# clean-up of everything started. Source it with the build folder in $build.
+# clean-up of everything started. Source it with the build folder in $build
+# or as the script's first argument.
+set -euo pipefail
+build=${build:-$1}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 bin=$build/bin
+work=$SANDBOX_SCRATCH
+base=http://127.0.0.1:8080
 # Everything started, stopped in reverse order when the script exits.
 stack_pids=()
 nginx_dir=$SANDBOX_SCRATCH/nginx
 source "$(dirname "${BASH_SOURCE[0]}")/process.sh"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+client() { "$bin/fcgi-client" "$@"; }
 
+# Whatever ignores SIGTERM (a service held at a gate, say) is killed after
+# a few seconds: a failing test must not hang until ctest's limit.
 stack_stop() {
   [ -f "$nginx_dir/nginx.pid" ] && kill "$(cat "$nginx_dir/nginx.pid")" 2>/dev/null
   local index
   for ((index = ${#stack_pids[@]} - 1; index >= 0; index--)); do kill "${stack_pids[index]}" 2>/dev/null || true; done
+  kill $(jobs -p) 2>/dev/null || true
+  wait_until 100 jobs_ended || kill -KILL $(jobs -p) 2>/dev/null || true
   wait 2>/dev/null || true
 }
+jobs_ended() { [ -z "$(jobs -pr)" ]; }
 trap stack_stop EXIT
 
 # Retries a command every 50 ms, at most the given number of times.
@@ -62,4 +73,15 @@ expect_eq() {
 # Fails unless the server under test ($service_pid) is still running.
 expect_alive() {
   kill -0 "$service_pid" 2>/dev/null || fail "the service ended: ${1:-}"
+}
+service_ended() { ! kill -0 "$service_pid" 2>/dev/null; }
+
+# Sends SIGTERM to the service; fails unless it exits with status 0 within
+# ten seconds.
+expect_clean_exit() {
+  local status=0
+  kill -TERM "$service_pid"
+  wait_until 200 service_ended || fail "the service did not end on SIGTERM $1"
+  wait "$service_pid" || status=$?
+  expect_eq "$status" 0 "exit status on SIGTERM $1"
 }

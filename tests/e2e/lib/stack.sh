@@ -1,31 +1,32 @@
 # The running service with everything around it, for end-to-end tests inside
 # scripts/sandbox: the broker, the variable store, the hardware, display and
 # kernel-log stand-ins, the service, and on request the update stand-in and
-# nginx in front on port 8080.
-# Source it with the build folder in $build; what it starts is stopped when
-# the script exits.
+# nginx in front on port 8080. Sourced as common.sh is.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Board B1, serial 1234 unless other fields are given.
-stack_start() {
-  stack_prepare "$@"
-  start_service
+stack_start() { stack_prepare "$@"; start_service; }
+
+# The broker logs every client's subscriptions: a client has subscribed once
+# their count has grown by its own.
+start_broker() {
+  "$bin/broker" --log >"$SANDBOX_SCRATCH/broker.log" &
+  broker_pid=$!
+  stack_pids+=($broker_pid)
+  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
 }
+subscriptions() { grep -c ' subscribe ' "$SANDBOX_SCRATCH/broker.log" || true; }
+subscribed() { [ "$(subscriptions)" -ge "$1" ]; }
 
 # Everything the service needs around it.
 stack_prepare() {
   BUILD_DIR=$build "$root/scripts/hw-standins" serial=1234 board=B1 "$@"
-  "$bin/broker" >/dev/null &
-  stack_pids+=($!)
-  wait_until 100 test -S /var/volatile/message-broker.socket || fail "the broker did not start"
+  start_broker
   "$bin/store" create >/dev/null
   "$bin/fbpattern" >/dev/null
 }
 
-start_service() {
-  launch_service
-  wait_until 200 port_open 9000 || fail "the service did not start"
-}
+start_service() { launch_service; wait_until 200 port_open 9000 || fail "the service did not start"; }
 
 # The service (SERVICE_BINARY, or the one built) with the display stand-in
 # preloaded and the 1-Wire command stand-in on PATH, and the scripted dmesg
@@ -42,38 +43,29 @@ launch_service() {
 # The stack with nginx serving the page as in the demo, for the browser tests.
 start_page_stack() {
   [ -d "$root/tests/web/node_modules/playwright-core" ] || fail "playwright-core is missing: run scripts/install-deps"
-  stack_start
-  WEB_ROOT=$root/web start_nginx
+  stack_start && WEB_ROOT=$root/web start_nginx
 }
 
-start_updater() {
-  "$bin/updater" "$@" &
-  local pid=$!
-  stack_pids+=($pid)
-  # It must have subscribed before a test's upload announces a file: wait for
-  # its broker socket, then give it a moment to send the subscription.
-  wait_until 200 sh -c "ls -l /proc/$pid/fd | grep -q socket" || fail "the updater did not connect"
-  sleep 0.2
-}
-
-# Prints every event the broker relays, one name a line, into the given file.
-start_watch() {
-  "$bin/broker" --watch "${@:2}" >"$1" &
+# Starts a broker client and waits until it has sent the given number of
+# subscriptions.
+start_subscriber() {
+  local target=$(($(subscriptions) + $1))
+  "${@:2}" &
   stack_pids+=($!)
-  sleep 0.2
+  wait_until 200 subscribed "$target" || fail "$2 did not subscribe"
 }
+# It must have subscribed (to all) before a test's upload announces a file.
+start_updater() { start_subscriber 1 "$bin/updater" "$@"; }
+# Prints the events the broker relays (all, or the given ones), one a line,
+# into the file given first.
+start_watch() { start_subscriber $(($# > 1 ? $# - 1 : 1)) "$bin/broker" --watch "${@:2}" >"$1"; }
 
-# One app request straight over FastCGI: method, path after /zelapp/v1, and
-# further fcgi-client options. Prints the answer as the service sent it.
-app() {
-  local method=$1 path=$2
-  shift 2
-  "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$path" --param "REQUEST_METHOD=$method" "$@"
-}
+# One app request over FastCGI: method, path after /zelapp/v1, fcgi-client
+# options. Prints the answer as the service sent it.
+app() { "$bin/fcgi-client" --param SCRIPT_NAME=/zelapp/v1 --param "PATH_INFO=$2" --param "REQUEST_METHOD=$1" "${@:3}"; }
 
-# The body of an answer read on standard input: it must start with the
-# app's JSON header, which is dropped, after the change point's header of
-# the variable answers.
+# The body of an answer read on standard input: its JSON header (after the
+# variable answers' change point header) must be there, and is dropped.
 JSON_HEADER=$'Content-type: application/json\r\n\r\n'
 body() {
   local answer
@@ -85,33 +77,17 @@ body() {
   rm -f "$answer"
 }
 
-# One web API request straight over FastCGI: the script after /api/v1/ and
-# further fcgi-client options. Prints the answer as the service sent it.
-api() {
-  local script=$1
-  shift
-  "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$script" --param REQUEST_METHOD=GET "$@"
-}
+# One web API request over FastCGI: script after /api/v1/, fcgi-client options.
+api() { "$bin/fcgi-client" --param "SCRIPT_NAME=/api/v1/$1" --param REQUEST_METHOD=GET "${@:2}"; }
 
 # Posts a set.cgi body; prints the answer's body.
-set_body() {
-  local file
-  file=$(mktemp -p "$SANDBOX_SCRATCH")
-  printf '%s' "$1" >"$file"
-  api set.cgi --body "$file" | body
-  rm -f "$file"
-}
+set_body() { api set.cgi --body <(printf '%s' "$1") | body; }
 
-# Fails unless all.cgi answers with the whole tree.
+# Fails unless all.cgi answers with every variable of the catalogue, in order.
 expect_tree() {
-  api all.cgi | body | python3 -c 'import json, sys; assert len(json.load(sys.stdin)["variables"]) == 18' ||
-    fail "all.cgi $1"
-}
-
-# Sends SIGTERM to the service; fails unless it exits with status 0.
-expect_clean_exit() {
-  local status=0
-  kill -TERM "$service_pid"
-  wait "$service_pid" || status=$?
-  expect_eq "$status" 0 "exit status on SIGTERM $1"
+  api all.cgi | body | python3 -c '
+import json, sys
+listed = [f"{memory} {name}" for memory, names in json.load(sys.stdin)["variables"].items() for name in names]
+catalogue = [" ".join(line.split()[::2]) for line in open(sys.argv[1])]
+assert listed == catalogue, set(listed) ^ set(catalogue)' "$root/tests/data/catalogue_variables.txt" || fail "all.cgi $1"
 }

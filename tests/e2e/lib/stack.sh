@@ -85,9 +85,10 @@ set_body() { api set.cgi --body <(printf '%s' "$1") | body; }
 
 # Fails unless all.cgi answers with every variable of the catalogue, in order.
 expect_tree() {
-  api all.cgi | body | python3 -c '
+  api all.cgi | body | PYTHONPATH=$root/gen python3 -c '
 import json, sys
+from model import Model
 listed = [f"{memory} {name}" for memory, names in json.load(sys.stdin)["variables"].items() for name in names]
-catalogue = [" ".join(line.split()[::2]) for line in open(sys.argv[1])]
-assert listed == catalogue, set(listed) ^ set(catalogue)' "$root/tests/data/catalogue_variables.txt" || fail "all.cgi $1"
+catalogue = [f"{v.area.name} {v.name}" for v in Model(sys.argv[1]).variables()]
+assert listed == catalogue, set(listed) ^ set(catalogue)' "$root/gen/model" || fail "all.cgi $1"
 }

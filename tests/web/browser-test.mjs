@@ -124,7 +124,7 @@ try {
   });
 
   const modem = 'MemStatic.ModemVersionString';
-  await check('a text shows its stored value; one typed in reaches the device; one changed elsewhere appears highlighted without a reload', async () => {
+  await check('a text shows its stored value; one typed in reaches the device; one changed elsewhere then shows in that field, highlighted, without a reload', async () => {
     await openGroup('MemStatic');
     const [shown, held] = [await shownValue(modem), await stored(modem)];
     if (shown !== held) throw new Error(`shows ${JSON.stringify(shown)}, stored ${JSON.stringify(held)}`);

@@ -1,11 +1,6 @@
-// Drives the page in Debian's headless Chromium against a running stack and
-// checks what a person would: values shown, changes from elsewhere appearing
-// without a reload, edits reaching the device, a pinned number's trend, the
-// log, screen and console panels. Only the wiring and the rendering: the
-// page's logic has its unit tests.
-//
+// Drives the page in headless Chromium against a running stack: only the
+// wiring and the rendering, the page's logic has its unit tests.
 //   node tests/web/browser-test.mjs BASE_URL [OUTPUT_FOLDER]
-//
 // The caller reaches the device from outside the page through shell commands
 // that get their arguments as "$1", "$2", ...:
 //   PAGE_TEST_GET       "$1" memory, "$2" variable: prints the stored value
@@ -36,7 +31,8 @@ async function hook(name, ...args) {
   return stdout.replace(/\r?\n$/, '');
 }
 
-const readTree = async () => parseDocument(await (await fetch(new URL('api/v1/all.cgi', base))).text()).variables;
+const readDocument = async (path) => parseDocument(await (await fetch(new URL(path, base))).text());
+const readTree = async () => (await readDocument('api/v1/all.cgi')).variables;
 
 // Waits until read() gives `expected` (true by default).
 async function eventually(what, read, expected = true) {
@@ -100,6 +96,16 @@ const openGroup = async (memory) => {
 };
 const live = () => page.waitForSelector('#status[data-state="live"]', { timeout: WAIT_MS });
 const shownValue = (path) => field(path).inputValue();
+const fresh = (prefix) => `${prefix}-${Date.now() % 100000}`;
+const stored = (path) => hook('PAGE_TEST_GET', ...path.split('.'));
+const typeIn = async (path, value) => { await field(path).fill(value); await field(path).press('Enter'); };
+// Stores a value from outside the page and waits until the page shows it;
+// numbers are compared as numbers, the page shows floats with their digits.
+async function changeElsewhere(path, value) {
+  await hook('PAGE_TEST_SET', ...path.split('.'), String(value));
+  const shown = async () => (typeof value === 'number' ? Number(await shownValue(path)) : shownValue(path));
+  await eventually(`${path} shows ${value}`, shown, value);
+}
 
 try {
   await check('the page loads and follows the service', async () => {
@@ -117,24 +123,17 @@ try {
     if (JSON.stringify(groups) !== JSON.stringify(expected)) throw new Error(`groups ${JSON.stringify(groups)}`);
   });
 
-  await check('a text shows its stored value, and one typed in reaches the device', async () => {
+  const modem = 'MemStatic.ModemVersionString';
+  await check('a text shows its stored value; one typed in reaches the device; one changed elsewhere then shows in that field, highlighted, without a reload', async () => {
     await openGroup('MemStatic');
-    const stored = await hook('PAGE_TEST_GET', 'MemStatic', 'ModemVersionString');
-    const shown = await shownValue('MemStatic.ModemVersionString');
-    if (shown !== stored) throw new Error(`shows ${JSON.stringify(shown)}, stored ${JSON.stringify(stored)}`);
-    const value = `typed-${Date.now() % 100000}`;
-    await field('MemStatic.ModemVersionString').fill(value);
-    await field('MemStatic.ModemVersionString').press('Enter');
-    await eventually('the device holds the typed text', () => hook('PAGE_TEST_GET', 'MemStatic', 'ModemVersionString'), value);
-  });
-
-  await check('a change made elsewhere appears without a reload, highlighted, even in the field just typed into', async () => {
+    const [shown, held] = [await shownValue(modem), await stored(modem)];
+    if (shown !== held) throw new Error(`shows ${JSON.stringify(shown)}, stored ${JSON.stringify(held)}`);
+    const value = fresh('typed');
+    await typeIn(modem, value);
+    await eventually('the device holds the typed text', () => stored(modem), value);
     await page.evaluate(() => { window.pageTestMark = true; });
-    const value = `outside-${Date.now() % 100000}`;
-    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', value);
-    await eventually('the new value shows', () => shownValue('MemStatic.ModemVersionString'), value);
-    const highlighted = await page.locator('[data-var="MemStatic.ModemVersionString"] .changed').count();
-    if (!highlighted) throw new Error('the changed value is not highlighted');
+    await changeElsewhere(modem, fresh('outside'));
+    if (!(await page.locator(`[data-var="${modem}"] .changed`).count())) throw new Error('the changed value is not highlighted');
     if (!(await page.evaluate(() => window.pageTestMark))) throw new Error('the page was reloaded');
   });
 
@@ -145,7 +144,7 @@ try {
     const current = await select.inputValue();
     const wanted = options.find((option) => option !== current);
     await select.selectOption(wanted);
-    await eventually('the device holds the choice', () => hook('PAGE_TEST_GET', 'MemApp', 'AppGuiLogLevel'), wanted);
+    await eventually('the device holds the choice', () => stored('MemApp.AppGuiLogLevel'), wanted);
   });
 
   await check('a 500-element list pages and writes one element field', async () => {
@@ -158,9 +157,8 @@ try {
     const stored = tree.MemCamera.CamClipList0[21].CamClipName.value;
     if (shown !== stored) throw new Error(`element 21 shows ${JSON.stringify(shown)}, the tree holds ${JSON.stringify(stored)}`);
     if (await page.locator('[data-var="MemCamera.CamClipList0"] tbody tr').count() > 25) throw new Error('more than a page of rows');
-    const value = `clip-${Date.now() % 100000}`;
-    await field(path).fill(value);
-    await field(path).press('Enter');
+    const value = fresh('clip');
+    await typeIn(path, value);
     await eventually('the element holds the typed name',
       async () => (await readTree()).MemCamera.CamClipList0[21].CamClipName.value, value);
   });
@@ -175,9 +173,7 @@ try {
     await hook('PAGE_TEST_RESTART');
     await page.waitForSelector('#status[data-state="offline"]', { timeout: WAIT_MS });
     await live();
-    const value = `after-restart-${Date.now() % 100000}`;
-    await hook('PAGE_TEST_SET', 'MemStatic', 'ModemVersionString', value);
-    await eventually('the page follows again', () => shownValue('MemStatic.ModemVersionString'), value);
+    await changeElsewhere(modem, fresh('after-restart'));
   });
 
   await check('the kernel log panel shows the log', async () => {
@@ -196,17 +192,14 @@ try {
     const legend = (name) => trends.locator('.u-legend', { hasText: `MemDynamic.${name}` }).waitFor({ timeout: WAIT_MS });
     await openGroup('MemDynamic');
     await pin('BattTemperature').click();
-    const start = Number(await hook('PAGE_TEST_GET', 'MemDynamic', 'BattTemperature'));
+    const start = Number(await stored('MemDynamic.BattTemperature'));
     const changes = [];
     for (let i = 1; i <= 5; i++) {
-      const value = start + (start > 50 ? -1.25 : 1.25) * i;
-      const before = Date.now();
-      await hook('PAGE_TEST_SET', 'MemDynamic', 'BattTemperature', String(value));
-      await eventually(`${value} shows`, async () => Number(await shownValue('MemDynamic.BattTemperature')), value);
+      const [value, before] = [start + (start > 50 ? -1.25 : 1.25) * i, Date.now()];
+      await changeElsewhere('MemDynamic.BattTemperature', value);
       changes.push([value, before, Date.now()]);
     }
     await pin('BattPercent').click();
-    await legend('BattPercent');
     const [download] = await Promise.all([page.waitForEvent('download'), trends.getByRole('button', { name: /CSV/ }).click()]);
     const [header, ...rows] = (await readFile(await download.path(), 'utf8')).trim().split('\n').map((line) => line.split(','));
     if (header.join() !== 'time,MemDynamic.BattTemperature,MemDynamic.BattPercent') throw new Error(`header ${header}`);
@@ -224,7 +217,7 @@ try {
     }
   });
 
-  await consoleChecks({ page, base, check, hook, eventually });
+  await consoleChecks({ page, readDocument, check, hook, eventually });
   await phoneChecks({ page, check, output });
 
   await check('no script errors', async () => {

@@ -1,16 +1,11 @@
-// Browser checks of the console panels (device, firmware update, files) and
-// of the page at a phone's width, run by browser-test.mjs with its page and
-// helpers.
-//
-// They read the device's description through the service, and look at the
-// device's files through one more hook:
+// Browser checks of the console panels and of the page at a phone's width,
+// run by browser-test.mjs with its page and helpers; one more hook:
 //   PAGE_TEST_FILE   "$1" folder (lenstables, focusrings, setups), "$2" file
 //                    name: prints the file's bytes as hex, fails without it
 
 import { randomBytes } from 'node:crypto';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { parseDocument } from '../../web/js/tolerant-json.js';
 
 // An update run is the upload, the device's check and the install steps.
 const UPDATE_WAIT_MS = 120_000;
@@ -18,15 +13,12 @@ const PHONE = { width: 390, height: 844 };
 // The smallest height a control is comfortable to touch at.
 const TOUCH_PX = 40;
 
-async function deviceInfo(base) {
-  return parseDocument(await (await fetch(new URL('zelapp/v1/device/info', base))).text());
-}
-
-export async function consoleChecks({ page, base, check, hook, eventually }) {
+export async function consoleChecks({ page, readDocument, check, hook, eventually }) {
   const region = (name) => page.getByRole('region', { name });
+  const deviceInfo = () => readDocument('zelapp/v1/device/info');
 
   await check('the device panel shows the device and its accessories', async () => {
-    const info = await deviceInfo(base);
+    const info = await deviceInfo();
     const panel = region('Device');
     await panel.locator('dd[data-field="_id"]', { hasText: info._id }).waitFor();
     const shown = await panel.locator('table.accessories td[data-field="_id"]').allTextContents();
@@ -40,7 +32,7 @@ export async function consoleChecks({ page, base, check, hook, eventually }) {
   await check('an 8 MB firmware upload shows the bytes sent, runs to Success and refreshes the device panel', async () => {
     const size = 8 * 1024 * 1024;
     const panel = region('Firmware update');
-    await panel.getByLabel('Target').selectOption((await deviceInfo(base))._id);
+    await panel.getByLabel('Target').selectOption((await deviceInfo())._id);
     await panel.getByLabel('Firmware file').setInputFiles({ name: 'firmware.swu', mimeType: 'application/octet-stream', buffer: randomBytes(size) });
     await page.evaluate(() => {
       const bar = document.getElementById('firmware-sent');

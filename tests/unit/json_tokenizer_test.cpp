@@ -71,10 +71,3 @@ TEST(JsonTokenizer, SplitsOneLevelAndReportsWhereItFailedKeepingEarlierEntries) 
         EXPECT_EQ(flatten(reader), c.entries) << c.text.substr(0, 40);
     }
 }
-
-TEST(JsonTokenizer, EveryParseStartsWithoutAnError) {
-    Json reader;
-    EXPECT_FALSE(reader.parse("x"));
-    EXPECT_TRUE(reader.parse(""));
-    EXPECT_EQ(reader.errorPos, -1);
-}

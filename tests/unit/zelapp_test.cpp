@@ -94,12 +94,6 @@ protected:
     std::optional<ZelApp> app;
 };
 
-template <size_t N>
-void putText(char (&field)[N], const std::string& text) {
-    memset(field, 0, N);
-    memcpy(field, text.data(), std::min(text.size(), N));
-}
-
 std::string statusText(const char* state, long long progress) {
     return std::string("{\"status\": \"") + state + "\", \"progress\": " + std::to_string(progress) + " }";
 }

@@ -141,10 +141,9 @@ TEST_F(HwInfoBlock, WritesKeepTheChecksumValidAndRespectTheFieldRules) {
 TEST_F(HwInfoBlock, RegisterBitsRoundTripWithoutTouchingOtherBits) {
     putFileBytes(REGISTER_DEVICE, REGISTER_AT - 4, word(0x11111111) + word(0x5A5A5A5A));
     initialize();
-    EXPECT_EQ(number(HWINFO_UPDATE_REQ), 0u);
-    EXPECT_EQ(number(HWINFO_BOOT_FAILED), 1u);
-    EXPECT_EQ(number(HWINFO_BOOT_FAILED_COUNTER), 0xAu);
-    EXPECT_EQ(number(HWINFO_UNUSED), 0x5A5A5A5Au >> 5 & 0x3FFFFFF);
+    EXPECT_EQ((std::vector{number(HWINFO_UPDATE_REQ), number(HWINFO_UNUSED), number(HWINFO_BOOT_FAILED),
+                           number(HWINFO_BOOT_FAILED_COUNTER)}),
+              (std::vector{0u, 0x5A5A5A5Au >> 5 & 0x3FFFFFF, 1u, 0xAu}));
 
     EXPECT_TRUE(info->write(HWINFO_BOOT_FAILED_COUNTER, 17u));
     EXPECT_TRUE(info->write(std::string("update_requested=1")));

@@ -145,9 +145,9 @@ TEST_F(HwInfoBlock, RegisterBitsRoundTripWithoutTouchingOtherBits) {
                            number(HWINFO_BOOT_FAILED_COUNTER)}),
               (std::vector{0u, 0x5A5A5A5Au >> 5 & 0x3FFFFFF, 1u, 0xAu}));
 
-    EXPECT_TRUE(info->write(HWINFO_BOOT_FAILED_COUNTER, 17u));
-    EXPECT_TRUE(info->write(std::string("update_requested=1")));
     EXPECT_TRUE(info->write(HWINFO_BOOT_FAILED, 0u));
+    EXPECT_TRUE(info->write(HWINFO_BOOT_FAILED_COUNTER, 17u));  // its fifth bit must not reach its neighbour
+    EXPECT_TRUE(info->write(std::string("update_requested=1")));
     expectValidHeader();
     info->clear();  // leaves the register alone
     EXPECT_EQ(fileBytes(REGISTER_DEVICE, REGISTER_AT - 4, 8), word(0x11111111) + word(0xDA5A5A41));

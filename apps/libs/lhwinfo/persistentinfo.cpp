@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -243,12 +244,3 @@ void PersistentInfo::printAll() {
     });
 }
 
-void PersistentInfo::printParameters(FILE* stream) const {
-    const char* separator = "";
-    walk([&](const Base& field, unsigned int) {
-        if (field.flags != 0) return true;
-        fprintf(stream, "%s%s", separator, field.name.c_str());
-        separator = " ";
-        return true;
-    });
-}

@@ -3,7 +3,6 @@
 // of a device file (a region of a block device, or a register reached through
 // the physical-memory device). The range is mapped shared and read-write, and
 // every access goes straight to the mapping: there is no cache to flush.
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,7 +117,6 @@ public:
     void clearAll();
     void setNewMemToDefault(unsigned int from, unsigned int to) const;
     void printAll();
-    void printParameters(FILE* stream) const;
 
 private:
     unsigned char* block() const { return mapping + pageDelta; }

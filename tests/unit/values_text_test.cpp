@@ -54,6 +54,7 @@ TEST_F(ValueText, WritesTakeTheirTypesFormsAndRefuseTheRestWithItsText) {
         {"MemPersistent", "RadioBoost", "true", "", "true"},
         {"MemPersistent", "RadioBoost", "TRUE", "Value has to be 'true' or 'false'", "true"},
         {"MemPersistent", "RadioBoost", "1", "Value has to be 'true' or 'false'", "true"},
+        {"MemPersistent", "RadioBoost", "true ", "Value has to be 'true' or 'false'", "true"},
         {"MemPersistent", "RadioBoost", "false", "", "false"},
         // Strings cut to their capacity, other bytes kept as they are.
         {"MemStatic", "ModemVersionString", sixty.c_str(), "", fortyNine.c_str()},

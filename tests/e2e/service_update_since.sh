@@ -45,6 +45,7 @@ if case == "between":
     set_rssi("-33")
     newer, body = get(f"/api/v1/update.cgi?since={token}")
     assert newer != token and rssi(body) == "-33", body[:300]
+    assert {name for memory, name in variables(body)} == {"RadioRSSI"}, "more than the change since the token"
 elif case == "every":
     # Any token this run did not give out brings the whole catalogue at once:
     # the given ones, and one of this run's that no answer has carried yet.

@@ -56,6 +56,7 @@ void sendFile(Request* request, const std::string& path) {
         writeResult(request->output(), "No such file");
         return;
     }
+    request->output();  // the header, which an empty file would otherwise go without
     char chunk[COPY_CHUNK];
     for (ssize_t got; (got = read(file.get(), chunk, sizeof chunk)) != 0;) {
         if (got < 0 && errno == EINTR) continue;

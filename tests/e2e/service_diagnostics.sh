@@ -89,9 +89,11 @@ pwned=/tmp/onewire-pwned-$$
 rm -f "$pwned"*
 hostile="0';touch $pwned;'\$(touch ${pwned}2)"
 ring() { api premarkeddata.cgi --body <(printf '{"unit": "metric", "focusCloseValue": "%s"}' "$hostile") >/dev/null & }
+# The stand-in names its pid while it waits at the gate.
+waiting_tool() { cat "$ONEWIRE_TOOL_DIR/waiting"; }
 ring
 ring_request=$!
-wait_until 200 pgrep -P "$service_pid" -f onewire-tool >/dev/null || fail "1-Wire command not started"
+wait_until 200 waiting_tool >/dev/null || fail "1-Wire command not started"
 expect_tree "while a 1-Wire command runs"
 kill -0 "$ring_request" 2>/dev/null || fail "the ring request was answered before its command ended"
 echo >&8
@@ -102,8 +104,8 @@ grep -q "args: -e -m knob" "$ONEWIRE_TOOL_DIR/ring.log" || fail "tool options"
 expect_eq "$(auto_detection)" true "auto detection pulsed on success"
 expect_eq "$(label ServiceModeWritingToRing1Wire)" false "ring flag lowered"
 ring
-wait_until 200 pgrep -P "$service_pid" -f onewire-tool >/dev/null || fail "second 1-Wire command not started"
-tool=$(pgrep -P "$service_pid" -f onewire-tool)
+wait_until 200 waiting_tool >/dev/null || fail "second 1-Wire command not started"
+tool=$(waiting_tool)
 dmesg=$(pgrep -P "$service_pid" -f dmesg) || fail "no dmesg child"
 
 # A service killed outright leaves none of them running (gone, or a zombie).

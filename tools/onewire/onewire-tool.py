@@ -6,7 +6,10 @@ value line, and the empty line that follows), checks it, and appends what it
 would program to ONEWIRE_TOOL_DIR/ring.log together with its options. Exits 1
 for bad input, and 2 when ONEWIRE_TOOL_DIR/fail exists, so both outcomes can be
 tested; sleeps for ONEWIRE_TOOL_DIR/hang seconds first when that file exists,
-and waits for a line on ONEWIRE_TOOL_DIR/gate when that FIFO exists.
+and waits for a line on ONEWIRE_TOOL_DIR/gate when that FIFO exists, with its
+pid in ONEWIRE_TOOL_DIR/waiting meanwhile (a test's sign that it runs: its
+command line, which tests could match instead, reads empty while the
+interpreter is started).
 """
 import os
 import sys
@@ -24,8 +27,13 @@ def main():
         time.sleep(float(open(hang).read() or "60"))
     gate = os.path.join(folder, "gate")
     if os.path.exists(gate):
-        with open(gate) as waiting:
-            waiting.readline()
+        waiting = os.path.join(folder, "waiting")
+        with open(waiting + ".new", "w") as note:
+            note.write(str(os.getpid()))
+        os.replace(waiting + ".new", waiting)
+        with open(gate) as opened:
+            opened.readline()
+        os.remove(waiting)
     with open(os.path.join(folder, "ring.log"), "ab") as log:
         log.write(b"args: " + " ".join(sys.argv[1:]).encode() + b"\n")
         log.write(b"input: " + repr(data).encode() + b"\n")

@@ -3,6 +3,10 @@
 # clean-up of everything started. Source it with the build folder in $build
 # or as the script's first argument.
 set -euo pipefail
+# A command that ends the script through set -e says where, as fail does
+# (in the script's own shell: a command substitution's failures are its caller's).
+set -E
+trap '[ "$BASHPID" != $$ ] || echo "FAIL: ${BASH_SOURCE[0]##*/} line $LINENO: status $? from: $BASH_COMMAND" >&2' ERR
 build=${build:-$1}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 bin=$build/bin

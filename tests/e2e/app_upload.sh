@@ -147,7 +147,8 @@ touch /update/file-from-app.left /var/KPT/.incoming-left
 # test's output open: ended with it.
 descendants() { local child; for child in $(pgrep -P "$1"); do echo "$child"; descendants "$child"; done; }
 children=$(descendants "$service_pid")
-kill -KILL "$service_pid" $children
+# Some may be gone before their turn (killed with the service and reaped).
+kill -KILL "$service_pid" $children 2>/dev/null || true
 kill "$client" 2>/dev/null || true
 wait "$client" "$service_pid" || true
 start_service
